@@ -1,0 +1,141 @@
+#include "network/Conv5x5.h"
+
+#include "network/encoding.h"
+#include "network/kernels.h"
+#include "network/nonlinearity.h"
+
+namespace depnn {
+
+namespace {
+
+constexpr int KERNEL = 25;
+
+} // namespace
+
+Conv5x5::Conv5x5(int boardSize_, int inputs_, int outputs_)
+    : boardSize(boardSize_), inputs(inputs_), outputs(outputs_) {
+    allocate();
+}
+
+Conv5x5::~Conv5x5() {
+    release();
+}
+
+void Conv5x5::allocate() {
+    release();
+    const int cells   = boardSize * boardSize;
+    weightMatrix      = newRows<float>(outputs, rowLength());
+    inputMatrix       = newRows<float>(cells, rowLength());
+    weightMatrixFixed = newRows<short>(outputs, rowLength());
+    inputMatrixFixed  = newRows<short>(cells, rowLength());
+    biasFixed         = new int[outputs]();
+    weights           = new float**[outputs];
+    for (int o = 0; o < outputs; ++o)
+        weights[o] = newRows<float>(inputs, KERNEL);
+    bias = new float[outputs]();
+}
+
+void Conv5x5::release() {
+    const int cells = boardSize * boardSize;
+    freeRows(weightMatrix, outputs);
+    freeRows(inputMatrix, cells);
+    freeRows(weightMatrixFixed, outputs);
+    freeRows(inputMatrixFixed, cells);
+    delete[] biasFixed;
+    if (weights != nullptr)
+        for (int o = 0; o < outputs; ++o)
+            freeRows(weights[o], inputs);
+    delete[] weights;
+    delete[] bias;
+    weightMatrix      = nullptr;
+    inputMatrix       = nullptr;
+    weightMatrixFixed = nullptr;
+    inputMatrixFixed  = nullptr;
+    biasFixed         = nullptr;
+    weights           = nullptr;
+    bias              = nullptr;
+}
+
+int Conv5x5::loadFromChar(int offset, const char* data) {
+    for (int o = 0; o < outputs; ++o) {
+        bias[o] = convertChar4ToFloat(data + offset);
+        offset += 4;
+        for (int i = 0; i < inputs; ++i)
+            for (int k = 0; k < KERNEL; ++k, offset += 4)
+                weights[o][i][k] = convertChar4ToFloat(data + offset);
+    }
+    fillMatrix();
+    return offset;
+}
+
+void Conv5x5::fillMatrix() {
+    const int length = rowLength();
+    const int cells  = boardSize * boardSize;
+    for (int p = 0; p < cells; ++p)
+        for (int k = 0; k < length; ++k) {
+            inputMatrix[p][k]      = 0.0f;
+            inputMatrixFixed[p][k] = 0;
+        }
+    for (int o = 0; o < outputs; ++o) {
+        for (int k = 0; k < length; ++k) {
+            weightMatrix[o][k]      = 0.0f;
+            weightMatrixFixed[o][k] = 0;
+        }
+        biasFixed[o] = truncateToInt(bias[o] * FIXED_BIAS_SCALE);
+        for (int i = 0; i < inputs; ++i)
+            for (int k = 0; k < KERNEL; ++k) {
+                weightMatrix[o][KERNEL * i + k] = weights[o][i][k];
+                weightMatrixFixed[o][KERNEL * i + k] =
+                    toFixed16(weights[o][i][k], FIXED_WEIGHT_SCALE);
+            }
+    }
+}
+
+void Conv5x5::convertToMatrix(const float* const* const* planes) {
+    for (int r = 0; r < boardSize; ++r)
+        for (int c = 0; c < boardSize; ++c) {
+            float* row = inputMatrix[r * boardSize + c];
+            for (int i = 0; i < inputs; ++i)
+                for (int dy = 0; dy < 5; ++dy)
+                    for (int dx = 0; dx < 5; ++dx)
+                        row[KERNEL * i + 5 * dy + dx] = planes[i][r + dy][c + dx];
+        }
+}
+
+void Conv5x5::convertToMatrix_fixed(const float* const* const* planes) {
+    for (int r = 0; r < boardSize; ++r)
+        for (int c = 0; c < boardSize; ++c) {
+            short* row = inputMatrixFixed[r * boardSize + c];
+            for (int i = 0; i < inputs; ++i)
+                for (int dy = 0; dy < 5; ++dy)
+                    for (int dx = 0; dx < 5; ++dx)
+                        row[KERNEL * i + 5 * dy + dx] =
+                            toFixed16(planes[i][r + dy][c + dx], FIXED_ACTIVATION_SCALE);
+        }
+}
+
+// Conv5x5 rows are 16-value multiples: SSE and SSE_fixed take two 4- or
+// 8-lane vectors per step, AVX two 8-lane vectors, AVX_fixed one 16-lane one.
+void Conv5x5::forwardPropagate(float** features) {
+    convolveReference(weightMatrix, inputMatrix, bias, boardSize, outputs, rowLength(), features);
+}
+
+void Conv5x5::forwardPropagateSSE(float** features) {
+    convolveSSE(weightMatrix, inputMatrix, bias, boardSize, outputs, rowLength(), 2, features);
+}
+
+void Conv5x5::forwardPropagateAVX(float** features) {
+    convolveAVX(weightMatrix, inputMatrix, bias, boardSize, outputs, rowLength(), 2, features);
+}
+
+void Conv5x5::forwardPropagateSSE_fixed(short** featuresFixed) {
+    convolveSSE_fixed(weightMatrixFixed, inputMatrixFixed, biasFixed, boardSize, outputs,
+                      rowLength(), 2, featuresFixed);
+}
+
+void Conv5x5::forwardPropagateAVX_fixed(short** featuresFixed) {
+    convolveAVX_fixed(weightMatrixFixed, inputMatrixFixed, biasFixed, boardSize, outputs,
+                      rowLength(), 1, featuresFixed);
+}
+
+} // namespace depnn
