@@ -1,0 +1,165 @@
+#include "tools/common/gomocupClient.h"
+
+#include "util/platform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tools {
+
+namespace {
+
+// A brain that exits while we write must give a failed write, not SIGPIPE.
+void ignoreBrokenPipes() {
+    static const bool done = [] {
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)done;
+}
+
+void closeFd(int* fd) {
+    if (*fd >= 0)
+        close(*fd);
+    *fd = -1;
+}
+
+} // namespace
+
+BrainProcess::~BrainProcess() {
+    kill();
+}
+
+bool BrainProcess::start(const std::string& path) {
+    ignoreBrokenPipes();
+    kill();
+    pending.clear();
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        close(input[0]);
+        close(input[1]);
+        return false;
+    }
+    pid = fork();
+    if (pid < 0) {
+        close(input[0]);
+        close(input[1]);
+        close(output[0]);
+        close(output[1]);
+        return false;
+    }
+    if (pid == 0) {
+        // Child: only async-signal-safe calls until exec. Its own process
+        // group lets kill() take down anything the brain started as well.
+        setpgid(0, 0);
+        dup2(input[0], STDIN_FILENO);
+        dup2(output[1], STDOUT_FILENO);
+        const int devNull = open("/dev/null", O_WRONLY);
+        if (devNull >= 0)
+            dup2(devNull, STDERR_FILENO);
+        execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    toBrain   = input[1];
+    fromBrain = output[0];
+    return true;
+}
+
+bool BrainProcess::send(const std::string& line) {
+    if (toBrain < 0)
+        return false;
+    const std::string text = line + "\n";
+    size_t            done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(toBrain, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool BrainProcess::takeBufferedLine(std::string* line) {
+    const size_t end = pending.find('\n');
+    if (end == std::string::npos)
+        return false;
+    *line = pending.substr(0, end);
+    pending.erase(0, end + 1);
+    if (!line->empty() && line->back() == '\r')
+        line->pop_back();
+    return true;
+}
+
+ReadStatus BrainProcess::readLine(std::string* line, int timeoutMs) {
+    const int deadline = tovu::getTickCount() + (timeoutMs < 0 ? 0 : timeoutMs);
+    while (!takeBufferedLine(line)) {
+        if (fromBrain < 0)
+            return ReadStatus::Closed;
+        const int left = deadline - tovu::getTickCount();
+        if (left <= 0)
+            return ReadStatus::Timeout;
+        pollfd    waiter = {fromBrain, POLLIN, 0};
+        const int ready  = poll(&waiter, 1, left);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            continue; // the deadline check above decides
+        char          chunk[4096];
+        const ssize_t n = read(fromBrain, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            closeFd(&fromBrain);
+            continue;
+        }
+        pending.append(chunk, static_cast<size_t>(n));
+    }
+    return ReadStatus::Line;
+}
+
+void BrainProcess::stop(int graceMs) {
+    if (pid <= 0)
+        return;
+    send("END");
+    closeFd(&toBrain);
+    const int deadline = tovu::getTickCount() + graceMs;
+    while (tovu::getTickCount() < deadline) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            break;
+        }
+        usleep(2000);
+    }
+    kill();
+}
+
+void BrainProcess::closePipes() {
+    closeFd(&toBrain);
+    closeFd(&fromBrain);
+}
+
+void BrainProcess::kill() {
+    closePipes();
+    if (pid > 0) {
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    pid = -1;
+    pending.clear();
+}
+
+} // namespace tools

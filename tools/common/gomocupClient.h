@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// One brain process driven through its standard input and output, as a match
+// manager does. Every read has a deadline, so a brain that hangs or dies can
+// never hang the caller. The brain's standard error goes to /dev/null.
+
+namespace tools {
+
+enum class ReadStatus { Line, Timeout, Closed };
+
+class BrainProcess {
+  public:
+    BrainProcess() = default;
+    ~BrainProcess();
+    BrainProcess(const BrainProcess&)            = delete;
+    BrainProcess& operator=(const BrainProcess&) = delete;
+
+    // Starts the executable at `path` with no arguments. False if the pipes or
+    // the process could not be made; a path that cannot be executed shows up
+    // later as a closed connection.
+    bool start(const std::string& path);
+
+    // Writes `line` and a line feed. False if the brain no longer listens.
+    bool send(const std::string& line);
+
+    // The next line without its line end, waiting at most `timeoutMs`.
+    ReadStatus readLine(std::string* line, int timeoutMs);
+
+    // Sends END, gives the brain `graceMs` to exit, then kills it; always reaps.
+    void stop(int graceMs);
+
+    bool isRunning() const { return pid > 0; }
+
+  private:
+    bool takeBufferedLine(std::string* line);
+    void closePipes();
+    void kill();
+
+    pid_t       pid       = -1;
+    int         toBrain   = -1; // owned: write end of the brain's stdin
+    int         fromBrain = -1; // owned: read end of the brain's stdout
+    std::string pending;        // bytes read but not yet returned as a line
+};
+
+} // namespace tools
