@@ -1,0 +1,224 @@
+// Search benchmarks: building the node pool and the cache (time and resident
+// memory), re-rooting a full-size tree, and simulations per second against
+// the rate of bare network evaluations on the same positions.
+
+#include "network/deployedNN.h"
+#include "search/mcts.h"
+#include "util/platform.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <malloc.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int BOARD_SIZE = 20;
+constexpr int MAX_NODES  = 2000000;
+
+// Resident set size in bytes, from /proc/self/statm (second field, pages).
+// Freed heap memory is handed back first, so a new allocation that reuses it
+// still shows up as growth.
+double residentBytes() {
+    malloc_trim(0);
+    long  pages = 0, resident = 0;
+    FILE* file = std::fopen("/proc/self/statm", "r");
+    if (file == nullptr)
+        return 0;
+    if (std::fscanf(file, "%ld %ld", &pages, &resident) != 2)
+        resident = 0;
+    std::fclose(file);
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// Owns a board allocated with the search's helpers.
+struct BenchBoard {
+    int** cells = mcts::newBoard(BOARD_SIZE);
+    ~BenchBoard() { mcts::freeBoard(cells, BOARD_SIZE); }
+    BenchBoard()                             = default;
+    BenchBoard(const BenchBoard&)            = delete;
+    BenchBoard& operator=(const BenchBoard&) = delete;
+};
+
+// Whether either side could complete five with one more stone.
+bool hasFour(int** board) {
+    for (int r = 0; r < BOARD_SIZE; ++r) {
+        for (int c = 0; c < BOARD_SIZE; ++c) {
+            if (board[r][c] != 0)
+                continue;
+            for (int sign : {1, -1}) {
+                board[r][c]     = sign;
+                const bool wins = mcts::whoWins(board, BOARD_SIZE, r, c, sign) != 0;
+                board[r][c]     = 0;
+                if (wins)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// 0: the empty board. 1: a quiet middle game of 40 stones around the centre,
+// alternating sides, where neither side can win with its next stone (so the
+// search does not collapse onto one forced line).
+void fillPosition(int** board, int which) {
+    for (int r = 0; r < BOARD_SIZE; ++r)
+        for (int c = 0; c < BOARD_SIZE; ++c)
+            board[r][c] = 0;
+    if (which == 0)
+        return;
+    unsigned state = 12345;
+    int      sign  = 1;
+    for (int placed = 0; placed < 40;) {
+        state = state * 1103515245u + 12345u;
+        int r = 5 + static_cast<int>((state >> 16) % 10);
+        state = state * 1103515245u + 12345u;
+        int c = 5 + static_cast<int>((state >> 16) % 10);
+        if (board[r][c] != 0)
+            continue;
+        board[r][c] = sign;
+        if (hasFour(board)) {
+            board[r][c] = 0;
+            continue;
+        }
+        sign = -sign;
+        ++placed;
+    }
+}
+
+void BM_BuildTree(benchmark::State& state) {
+    double rss = 0;
+    for (auto _ : state) {
+        const double before = residentBytes();
+        auto         tree   = std::make_unique<mcts::Tree>(MAX_NODES);
+        rss                 = std::max(rss, residentBytes() - before);
+        benchmark::DoNotOptimize(tree->nodes);
+    }
+    state.counters["rssMB"] = rss / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_BuildTree)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_BuildCache(benchmark::State& state) {
+    double rss = 0;
+    for (auto _ : state) {
+        const double before = residentBytes();
+        auto         cache  = std::make_unique<mcts::NNCache>(10000, BOARD_SIZE);
+        rss                 = std::max(rss, residentBytes() - before);
+        benchmark::DoNotOptimize(cache->entries);
+    }
+    state.counters["rssMB"] = rss / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_BuildCache)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Gives `node` `count` children from the pool, on distinct cells.
+void addChildren(mcts::Tree* tree, mcts::Node* node, int count) {
+    mcts::Node** children = new mcts::Node*[count];
+    for (int i = 0; i < count; ++i) {
+        children[i]         = tree->nextNode(i / BOARD_SIZE, i % BOARD_SIZE, -node->sign, 0.01f);
+        children[i]->parent = node;
+        children[i]->visits = 1;
+    }
+    node->expand(children, count);
+}
+
+// A root with 400 children, each with 70, each again with 70: 1,988,401 nodes.
+void buildWideTree(mcts::Tree* tree) {
+    tree->cut(999, 999, -1);
+    mcts::Node* root = tree->root;
+    addChildren(tree, root, 400);
+    for (int i = 0; i < 400; ++i)
+        addChildren(tree, root->children[i], 70);
+    for (int i = 0; i < 400; ++i)
+        for (int j = 0; j < 70; ++j)
+            addChildren(tree, root->children[i]->children[j], 70);
+}
+
+void BM_TreeCut(benchmark::State& state) {
+    mcts::Tree tree(MAX_NODES);
+    int        before = 0;
+    int        after  = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        buildWideTree(&tree);
+        before                 = tree.usedNodes;
+        const mcts::Node* keep = tree.root->children[state.range(0)];
+        state.ResumeTiming();
+        tree.cut(keep->row, keep->col, keep->sign);
+        after = tree.usedNodes;
+    }
+    state.counters["nodesBefore"] = before;
+    state.counters["nodesAfter"]  = after;
+}
+BENCHMARK(BM_TreeCut)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The (6 blocks, 32 filters, 32 value units) network used by the rate benchmarks.
+const std::vector<char>& benchImage() {
+    static const std::vector<char> image =
+        depnn::makeRandomWeightImage(BOARD_SIZE, 6, 32, 32, 2024);
+    return image;
+}
+
+// Bare network evaluations of the position, with a policy, as the search makes them.
+void BM_GetOutput(benchmark::State& state) {
+    depnn::QuoriboNetwork network(benchImage().data());
+    BenchBoard            board;
+    fillPosition(board.cells, static_cast<int>(state.range(0)));
+    float** policy = mcts::newPolicy(BOARD_SIZE);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(network.getOutput(board.cells, 1, policy));
+    mcts::freePolicy(policy, BOARD_SIZE);
+    state.counters["evalsPerSec"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["simdType"] = network.simdType;
+}
+BENCHMARK(BM_GetOutput)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// Simulations from the position, as the player runs them: setBoard, exploreRoot,
+// then iterate. When the pool fills the search restarts (untimed) on a fresh
+// tree and an empty cache, so every timed simulation does real work.
+void BM_Simulations(benchmark::State& state) {
+    mcts::Tree    tree(MAX_NODES);
+    mcts::NNCache cache(10000, BOARD_SIZE);
+    mcts::Search  search(&tree, &cache, BOARD_SIZE);
+    search.loadFromChar(benchImage().data(), static_cast<long long>(benchImage().size()));
+    BenchBoard board;
+    const int  position = static_cast<int>(state.range(0));
+    fillPosition(board.cells, position);
+    const int rootSign = position == 0 ? -1 : 1; // the side that made the last move
+
+    long long simulations = 0, evaluations = 0;
+    auto      restart = [&]() {
+        simulations += search.simulations;
+        evaluations += search.evaluations;
+        cache.clear();
+        tree.cut(999, 999, rootSign);
+        search.setBoard(board.cells);
+        search.exploreRoot();
+    };
+    restart();
+    simulations = evaluations = 0;
+    for (auto _ : state) {
+        if (tree.isFull) {
+            state.PauseTiming();
+            restart();
+            state.ResumeTiming();
+        }
+        search.iterate();
+    }
+    simulations += search.simulations;
+    evaluations += search.evaluations;
+    state.counters["simsPerSec"] =
+        benchmark::Counter(static_cast<double>(simulations), benchmark::Counter::kIsRate);
+    state.counters["evalsPerSec"] =
+        benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kIsRate);
+    state.counters["usPerEval"] =
+        benchmark::Counter(static_cast<double>(evaluations) * 1e-6,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Simulations)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(4.0);
+
+} // namespace

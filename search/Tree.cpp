@@ -1,0 +1,87 @@
+#include "search/Tree.h"
+
+#include <utility>
+
+namespace mcts {
+
+Tree::Tree(int maxNodes_) : maxNodes(maxNodes_), poolSize(maxNodes_ + SPARE_NODES) {
+    block = new Node[poolSize];
+    nodes = new Node*[poolSize];
+    for (int i = 0; i < poolSize; ++i)
+        nodes[i] = &block[i];
+}
+
+// Deleting the block runs every node's destructor, which frees its children array.
+Tree::~Tree() {
+    delete[] block;
+    delete[] nodes;
+}
+
+int Tree::getMemory() const {
+    int memory = 72 + 48 * poolSize;
+    for (int i = 0; i < poolSize; ++i)
+        memory += block[i].getMemory();
+    return memory;
+}
+
+void Tree::free() {
+    root      = nullptr;
+    isFull    = false;
+    usedNodes = 0;
+    for (int i = 0; i < poolSize; ++i)
+        block[i].free();
+}
+
+Node* Tree::nextNode(int row, int col, int sign, float prior) {
+    ++usedNodes;
+    if (usedNodes > maxNodes)
+        isFull = true;
+    if (usedNodes > poolSize)
+        return nullptr;
+    Node* node  = nodes[usedNodes - 1];
+    node->row   = row;
+    node->col   = col;
+    node->sign  = sign;
+    node->prior = prior;
+    return node;
+}
+
+void Tree::organize() {
+    // usedNodes counts refused requests too; only real slots are walked.
+    const int used    = usedNodes < poolSize ? usedNodes : poolSize;
+    int       dropped = 0;
+    for (int i = 0; i < used; ++i) {
+        if (nodes[i]->inUse)
+            std::swap(nodes[i], nodes[i - dropped]);
+        else
+            ++dropped;
+    }
+    for (int i = used - dropped; i < used; ++i)
+        nodes[i]->free();
+    usedNodes = used - dropped;
+    isFull    = usedNodes > maxNodes;
+}
+
+void Tree::cut(int row, int col, int sign) {
+    Node* played = nullptr;
+    if (root != nullptr && sign != 0 && root->sign != 0)
+        played = root->selectByMove(row, col, sign);
+
+    if (played != nullptr) {
+        root = played;
+        for (int i = 0; i < poolSize; ++i)
+            block[i].inUse = false;
+        root->markUsedNodes(nullptr);
+        organize();
+        return;
+    }
+
+    root      = nullptr;
+    isFull    = false;
+    usedNodes = 0;
+    for (int i = 0; i < poolSize; ++i)
+        block[i].free();
+    root = nextNode(row, col, sign, 0);
+}
+
+} // namespace mcts

@@ -1,0 +1,247 @@
+#include "search/Tree.h"
+#include "search/Node.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+#include <vector>
+
+using mcts::Node;
+using mcts::Tree;
+
+namespace {
+
+// Gives `parent` one child per prior, taken from the pool, with the opposite sign.
+std::vector<Node*> addChildren(Tree& tree, Node* parent, std::initializer_list<float> priors) {
+    std::vector<Node*> made;
+    Node**             children = new Node*[priors.size()];
+    int                col      = 0;
+    for (float prior : priors) {
+        Node* child           = tree.nextNode(parent->row + 1, col++, -parent->sign, prior);
+        child->parent         = parent;
+        children[made.size()] = child;
+        made.push_back(child);
+    }
+    EXPECT_TRUE(parent->expand(children, static_cast<int>(made.size())));
+    return made;
+}
+
+void setStats(Node* node, float visits, float valueSum) {
+    node->visits   = visits;
+    node->valueSum = valueSum;
+}
+
+int slotOf(const Tree& tree, const Node* node) {
+    for (int i = 0; i < tree.poolSize; ++i)
+        if (tree.nodes[i] == node)
+            return i;
+    return -1;
+}
+
+} // namespace
+
+TEST(NodeTest, ExpandOnlyOnce) {
+    Node   node;
+    Node   a, b;
+    Node** first  = new Node* [1] { &a };
+    Node** second = new Node* [1] { &b };
+    EXPECT_TRUE(node.expand(first, 1));
+    EXPECT_FALSE(node.expand(second, 1));
+    EXPECT_EQ(node.getChild(0), &a);
+    EXPECT_EQ(node.getChild(1), nullptr);
+    EXPECT_EQ(node.getChild(-1), nullptr);
+    delete[] second; // refused, so still ours
+}
+
+TEST(NodeTest, PuctPicksLargestPriorFirstOnTies) {
+    Tree  tree(100);
+    Node* root = tree.nextNode(0, 0, -1, 0);
+    auto  kids = addChildren(tree, root, {0.2f, 0.5f, 0.5f, 0.1f});
+    setStats(root, 10, 5);
+    EXPECT_EQ(root->selectPUCT(), kids[1]);
+
+    // With no parent visits U is 0: unvisited children all score 0.5, so the
+    // first wins unless a visited child beats 0.5.
+    setStats(root, 0, 0);
+    EXPECT_EQ(root->selectPUCT(), kids[0]);
+    setStats(kids[2], 2, 1); // Q = 0.5 exactly: not strictly better
+    EXPECT_EQ(root->selectPUCT(), kids[0]);
+    setStats(kids[2], 2, 1.2f);
+    EXPECT_EQ(root->selectPUCT(), kids[2]);
+}
+
+TEST(NodeTest, PuctBalancesPriorAgainstValue) {
+    Tree  tree(100);
+    Node* root = tree.nextNode(0, 0, 1, 0);
+    auto  kids = addChildren(tree, root, {0.6f, 0.4f});
+    setStats(root, 16, 8);
+    setStats(kids[0], 15, 6); // U = 0.6*4/16 = 0.15, Q = 0.4  -> 0.55
+    setStats(kids[1], 0, 0);  // U = 0.4*4/1  = 1.6,  Q = 0.5  -> 2.1
+    EXPECT_EQ(root->selectPUCT(), kids[1]);
+    setStats(kids[1], 15, 1); // U = 0.1, Q = 0.067 -> 0.167
+    EXPECT_EQ(root->selectPUCT(), kids[0]);
+}
+
+TEST(NodeTest, NanScoresAreNeverChosen) {
+    Tree        tree(100);
+    Node*       root = tree.nextNode(0, 0, 1, 0);
+    const float nan  = std::numeric_limits<float>::quiet_NaN();
+    auto        kids = addChildren(tree, root, {nan, nan});
+    setStats(root, 4, 2);
+    EXPECT_EQ(root->selectPUCT(), nullptr);
+    kids[1]->prior = 0.3f;
+    EXPECT_EQ(root->selectPUCT(), kids[1]);
+}
+
+TEST(NodeTest, OtherSelectionRules) {
+    Tree  tree(100);
+    Node* root = tree.nextNode(0, 0, 1, 0);
+    EXPECT_EQ(root->selectByVisit(), nullptr);
+    EXPECT_EQ(root->selectPUCT(), nullptr);
+    auto kids = addChildren(tree, root, {0.1f, 0.3f, 0.3f});
+    setStats(kids[0], 3, 3);
+    setStats(kids[1], 5, 1);
+    setStats(kids[2], 5, 4);
+    EXPECT_EQ(root->selectByVisit(), kids[1]);
+    EXPECT_EQ(root->selectByWin(), kids[0]);
+    // select_learn: 0.1/3.001 + 1 = 1.033; 0.3/5.001 + 0.2; 0.3/5.001 + 0.8
+    EXPECT_EQ(root->select_learn(), kids[0]);
+
+    EXPECT_EQ(root->selectByMove(1, 2, -1), kids[2]);
+    EXPECT_EQ(root->selectByMove(1, 2, 1), nullptr);
+    kids[1]->sign = 0;
+    EXPECT_EQ(root->selectByMove(1, 1, 0), nullptr);
+    root->sign = 0;
+    EXPECT_EQ(root->selectByMove(1, 2, -1), nullptr);
+}
+
+TEST(NodeTest, UpdateRecursiveAlternatesSides) {
+    Tree  tree(100);
+    Node* root  = tree.nextNode(0, 0, 1, 0);
+    Node* child = addChildren(tree, root, {1})[0];
+    Node* grand = addChildren(tree, child, {1})[0];
+    Node* leaf  = addChildren(tree, grand, {1})[0];
+    leaf->updateRecursive(1, 0.75f);
+    EXPECT_FLOAT_EQ(leaf->valueSum, 0.75f);
+    EXPECT_FLOAT_EQ(grand->valueSum, 0.25f);
+    EXPECT_FLOAT_EQ(child->valueSum, 0.75f);
+    EXPECT_FLOAT_EQ(root->valueSum, 0.25f);
+    for (Node* n : {root, child, grand, leaf})
+        EXPECT_EQ(n->visits, 1);
+    EXPECT_FLOAT_EQ(leaf->getValue(), 0.75f);
+}
+
+TEST(TreeTest, NextNodeFillsPastMaxNodesUntilPoolSize) {
+    Tree tree(3);
+    EXPECT_EQ(tree.poolSize, 3 + Tree::SPARE_NODES);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(tree.nextNode(i, i, 1, 0.5f), nullptr);
+    EXPECT_FALSE(tree.isFull);
+    Node* fourth = tree.nextNode(7, 8, -1, 0.25f);
+    ASSERT_NE(fourth, nullptr);
+    EXPECT_TRUE(tree.isFull);
+    EXPECT_EQ(fourth, tree.nodes[3]);
+    EXPECT_EQ(fourth->row, 7);
+    EXPECT_EQ(fourth->col, 8);
+    EXPECT_EQ(fourth->sign, -1);
+    EXPECT_FLOAT_EQ(fourth->prior, 0.25f);
+    while (tree.usedNodes < tree.poolSize)
+        ASSERT_NE(tree.nextNode(0, 0, 1, 0), nullptr);
+    EXPECT_EQ(tree.nextNode(0, 0, 1, 0), nullptr);
+    EXPECT_EQ(tree.usedNodes, tree.poolSize + 1);
+
+    // Compaction never walks past the pool, even with the count raised.
+    tree.organize();
+    EXPECT_EQ(tree.usedNodes, tree.poolSize);
+
+    tree.free();
+    EXPECT_EQ(tree.usedNodes, 0);
+    EXPECT_FALSE(tree.isFull);
+    EXPECT_EQ(tree.root, nullptr);
+}
+
+TEST(TreeTest, CutKeepsExactlyThePlayedSubtree) {
+    Tree  tree(1000);
+    Node* root  = tree.nextNode(999, 999, -1, 0);
+    tree.root   = root;
+    auto top    = addChildren(tree, root, {0.5f, 0.5f});   // slots 1, 2
+    auto underB = addChildren(tree, top[1], {0.3f});       // slot 3: dropped
+    auto underA = addChildren(tree, top[0], {0.3f, 0.7f}); // slots 4, 5: kept
+    auto deep   = addChildren(tree, underA[1], {1.0f});    // slot 6: kept
+    (void)underB;
+    setStats(top[0], 7, 3);
+    setStats(deep[0], 2, 1);
+
+    tree.cut(top[0]->row, top[0]->col, top[0]->sign);
+    EXPECT_EQ(tree.root, top[0]);
+    EXPECT_EQ(tree.usedNodes, 4);
+    EXPECT_FALSE(tree.isFull);
+    // Kept nodes first, in their former order.
+    EXPECT_EQ(tree.nodes[0], top[0]);
+    EXPECT_EQ(tree.nodes[1], underA[0]);
+    EXPECT_EQ(tree.nodes[2], underA[1]);
+    EXPECT_EQ(tree.nodes[3], deep[0]);
+    EXPECT_EQ(tree.root->parent, nullptr);
+    EXPECT_EQ(underA[0]->parent, top[0]);
+    EXPECT_EQ(deep[0]->parent, underA[1]);
+    EXPECT_FLOAT_EQ(top[0]->visits, 7);
+    EXPECT_FLOAT_EQ(deep[0]->valueSum, 1);
+    // The rest is recycled and handed out again after the kept nodes.
+    EXPECT_FALSE(root->inUse);
+    EXPECT_EQ(top[1]->childCount, 0);
+    EXPECT_GE(slotOf(tree, root), 4);
+    Node* next = tree.nextNode(1, 1, 1, 0);
+    EXPECT_EQ(slotOf(tree, next), 4);
+    EXPECT_EQ(next->childCount, 0);
+    EXPECT_EQ(next->visits, 0);
+}
+
+TEST(TreeTest, CutWithUnknownMoveOrSidelessRootStartsAfresh) {
+    Tree tree(1000);
+    tree.cut(3, 4, 1); // empty tree
+    ASSERT_NE(tree.root, nullptr);
+    EXPECT_EQ(tree.usedNodes, 1);
+    EXPECT_EQ(tree.root->row, 3);
+    EXPECT_EQ(tree.root->sign, 1);
+
+    addChildren(tree, tree.root, {0.5f, 0.5f});
+    tree.root->visits = 5;
+    tree.cut(9, 9, -1); // not a child
+    EXPECT_EQ(tree.usedNodes, 1);
+    EXPECT_EQ(tree.root->row, 9);
+    EXPECT_EQ(tree.root->visits, 0);
+    EXPECT_EQ(tree.root->childCount, 0);
+    EXPECT_EQ(tree.root, tree.nodes[0]);
+
+    tree.cut(5, 5, 0); // a root without a side never reuses
+    auto kids = addChildren(tree, tree.root, {0.5f});
+    tree.cut(kids[0]->row, kids[0]->col, kids[0]->sign);
+    EXPECT_EQ(tree.usedNodes, 1);
+    EXPECT_EQ(tree.root->childCount, 0);
+}
+
+TEST(TreeTest, OrganizeCompactsInOrderAndRecomputesFull) {
+    Tree               tree(4);
+    std::vector<Node*> handed;
+    for (int i = 0; i < 6; ++i)
+        handed.push_back(tree.nextNode(i, 0, 1, 0));
+    EXPECT_TRUE(tree.isFull);
+
+    tree.organize(); // everything marked: nothing moves
+    EXPECT_EQ(tree.usedNodes, 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(tree.nodes[i], handed[i]);
+
+    handed[0]->inUse = false;
+    handed[3]->inUse = false;
+    tree.organize();
+    EXPECT_EQ(tree.usedNodes, 4);
+    EXPECT_FALSE(tree.isFull);
+    const int keptOrder[] = {1, 2, 4, 5};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(tree.nodes[i], handed[keptOrder[i]]);
+    EXPECT_EQ(handed[0]->row, 0);
+    EXPECT_FALSE(handed[3]->inUse);
+}
