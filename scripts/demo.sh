@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Starts the brain and talks to it as a manager would.
+# One demo game through the protocol: Quoribo against the pattern teacher, half
+# a second per move, printed move by move with the final board and result.
+#   scripts/demo.sh [BIN_DIR]
 set -euo pipefail
-bin="$1"
-printf 'ABOUT\nEND\n' | "$bin/pbrain-quoribo"
+bin="${1:-build/release/bin}"
+exec "$bin/quoribo-match" --games 1 --turn 500 --random-openings 2 --seed 7 --verbose \
+    "$bin/pbrain-quoribo" "$bin/pbrain-pattern"
