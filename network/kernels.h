@@ -18,6 +18,10 @@
 // vectorsPerStep x the lane count (4 floats for SSE, 8 for AVX, 8 shorts for
 // SSE_fixed, 16 for AVX_fixed). Rows need no alignment.
 //
+// The float kernels sum each step's products first and add that to the block's
+// accumulator, then add the bias during the final horizontal reduction: the
+// same sums as the reference in another order, equal but for the last bits.
+//
 // The fixed-point kernels take activations at scale 16, weights at scale 2048
 // and biases at scale 32768. Sums wrap around in 32 bits, are divided by 2048
 // truncating toward zero, and the low 16 bits are stored without saturation,

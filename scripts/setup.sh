@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev
-          python3 python3-numpy python3-torch python3-matplotlib)
+          python3 python3-numpy python3-torch python3-matplotlib libopenblas0-pthread)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
