@@ -16,6 +16,10 @@ class Move {
     void set(int row, int col, int sign);
     void set(const Move* other);
     bool equals(const Move* other) const;
+
+    // "CROSS (row,col)", "CIRCLE (...)" or "none (...)" on standard output,
+    // no line end; a move of any other sign writes nothing.
+    void print() const;
 };
 
 } // namespace mcts

@@ -58,6 +58,14 @@ class Node {
 
     // Marks this subtree in use and rewrites its parent links.
     void markUsedNodes(Node* newParent);
+
+    // Reports. The node line on standard output or appended to the log
+    // file; the sorts reorder the children (visits, then prior, both
+    // descending) and list the first `count` of them under a header.
+    void print() const;
+    void log() const;
+    void sortChildren(int count);
+    void sortChildrenLog(int count);
 };
 
 static_assert(sizeof(Node) == 64, "Node must stay one cache line: the pool holds 2,010,000");

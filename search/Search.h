@@ -66,6 +66,10 @@ class Search {
     bool isGameOver(int** board, int row, int col, int sign, int emptyCells) const;
     bool checkForWinningMove(int** board, int row, int col, int sign) const;
 
+    // Counters of the current search on standard output, with the mean
+    // step times when asked.
+    void getStatus(bool withTimes) const;
+
   private:
     bool  onBoard(int row, int col) const;
     bool  descend(int* emptyCells);

@@ -32,6 +32,11 @@ class Tree {
     void  organize();
     // Re-roots at the move just played, keeping its subtree when the root has it.
     void cut(int row, int col, int sign);
+
+    // Pool use, memory and the line of most visited moves on standard
+    // output. logData is kept for symmetry and writes nothing.
+    void printData() const;
+    void logData() const;
 };
 
 } // namespace mcts

@@ -1,8 +1,9 @@
 #pragma once
 
 // The search module's public face: moves and the five test, the node pool,
-// the evaluation cache and the tree search.
+// the evaluation cache, the tree search, the player and the reports.
 
+#include "search/LearningPlayer.h"
 #include "search/Move.h"
 #include "search/NNCache.h"
 #include "search/NNCacheEntry.h"
@@ -10,3 +11,4 @@
 #include "search/Search.h"
 #include "search/Tree.h"
 #include "search/board.h"
+#include "search/reports.h"
