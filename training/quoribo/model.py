@@ -92,6 +92,13 @@ class QuoriboNet(nn.Module):
             warnings.filterwarnings("ignore", "Initializing zero-element tensors")
             self.value_hidden = nn.Linear(2 * n * n, h)
             self.value_out = nn.Linear(h, 1)
+        # The value signal (game results) is noisy early in training while the
+        # policy loss reshapes the trunk; with only two rectified value
+        # channels both can die before the head learns anything. Starting them
+        # well inside their linear range keeps them alive.
+        with torch.no_grad():
+            self.value_conv.bias.fill_(1.0)
+            self.value_hidden.bias.fill_(0.5)
 
     def forward(self, planes):
         x = fn.relu(self.first(planes))
