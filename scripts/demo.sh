@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# One demo game through the protocol: Quoribo against the pattern teacher, half
-# a second per move, printed move by move with the final board and result.
+# One demo game through the protocol: Quoribo against the pattern teacher, one
+# second per move, printed move by move with the final board and result.
 #   scripts/demo.sh [BIN_DIR]
 set -euo pipefail
 bin="${1:-build/release/bin}"
-exec "$bin/quoribo-match" --games 1 --turn 500 --random-openings 2 --seed 7 --verbose \
+exec "$bin/quoribo-match" --games 1 --turn 1000 --random-openings 2 --seed 7 --verbose \
     "$bin/pbrain-quoribo" "$bin/pbrain-pattern"
