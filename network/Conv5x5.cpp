@@ -1,5 +1,6 @@
 #include "network/Conv5x5.h"
 
+#include "network/convCommon.h"
 #include "network/encoding.h"
 #include "network/kernels.h"
 #include "network/nonlinearity.h"
@@ -23,72 +24,21 @@ Conv5x5::~Conv5x5() {
 
 void Conv5x5::allocate() {
     release();
-    const int cells   = boardSize * boardSize;
-    weightMatrix      = newRows<float>(outputs, rowLength());
-    inputMatrix       = newRows<float>(cells, rowLength());
-    weightMatrixFixed = newRows<short>(outputs, rowLength());
-    inputMatrixFixed  = newRows<short>(cells, rowLength());
-    biasFixed         = new int[outputs]();
-    weights           = new float**[outputs];
-    for (int o = 0; o < outputs; ++o)
-        weights[o] = newRows<float>(inputs, KERNEL);
-    bias = new float[outputs]();
+    conv::allocateArrays<KERNEL>(*this);
 }
 
 void Conv5x5::release() {
-    const int cells = boardSize * boardSize;
-    freeRows(weightMatrix, outputs);
-    freeRows(inputMatrix, cells);
-    freeRows(weightMatrixFixed, outputs);
-    freeRows(inputMatrixFixed, cells);
-    delete[] biasFixed;
-    if (weights != nullptr)
-        for (int o = 0; o < outputs; ++o)
-            freeRows(weights[o], inputs);
-    delete[] weights;
-    delete[] bias;
-    weightMatrix      = nullptr;
-    inputMatrix       = nullptr;
-    weightMatrixFixed = nullptr;
-    inputMatrixFixed  = nullptr;
-    biasFixed         = nullptr;
-    weights           = nullptr;
-    bias              = nullptr;
+    conv::releaseArrays(*this);
 }
 
 int Conv5x5::loadFromChar(int offset, const char* data) {
-    for (int o = 0; o < outputs; ++o) {
-        bias[o] = convertChar4ToFloat(data + offset);
-        offset += 4;
-        for (int i = 0; i < inputs; ++i)
-            for (int k = 0; k < KERNEL; ++k, offset += 4)
-                weights[o][i][k] = convertChar4ToFloat(data + offset);
-    }
+    offset = conv::loadSection<KERNEL>(*this, offset, data);
     fillMatrix();
     return offset;
 }
 
 void Conv5x5::fillMatrix() {
-    const int length = rowLength();
-    const int cells  = boardSize * boardSize;
-    for (int p = 0; p < cells; ++p)
-        for (int k = 0; k < length; ++k) {
-            inputMatrix[p][k]      = 0.0f;
-            inputMatrixFixed[p][k] = 0;
-        }
-    for (int o = 0; o < outputs; ++o) {
-        for (int k = 0; k < length; ++k) {
-            weightMatrix[o][k]      = 0.0f;
-            weightMatrixFixed[o][k] = 0;
-        }
-        biasFixed[o] = truncateToInt(bias[o] * FIXED_BIAS_SCALE);
-        for (int i = 0; i < inputs; ++i)
-            for (int k = 0; k < KERNEL; ++k) {
-                weightMatrix[o][KERNEL * i + k] = weights[o][i][k];
-                weightMatrixFixed[o][KERNEL * i + k] =
-                    toFixed16(weights[o][i][k], FIXED_WEIGHT_SCALE);
-            }
-    }
+    conv::fillRows<KERNEL>(*this);
 }
 
 void Conv5x5::convertToMatrix(const float* const* const* planes) {

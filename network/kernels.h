@@ -50,4 +50,11 @@ void convolveAVX_fixed(const short* const* weightRows, const short* const* input
                        const int* bias, int boardSize, int outputs, int rowLength,
                        int vectorsPerStep, short** features);
 
+// The kernels rectify board entries as they store them; these cover the
+// border ring of the (N + 2)^2 feature entries, which the kernels never write,
+// so that every entry ends up rectified. Plain scalar code, shared by every
+// family.
+void rectifyBorder(int boardSize, int outputs, float** features);
+void rectifyBorder(int boardSize, int outputs, short** features);
+
 } // namespace depnn

@@ -111,27 +111,6 @@ void convolveBlocks(const float* const* weightRows, const float* const* inputRow
     }
 }
 
-void rectifyEntry(float* f, int outputs) {
-    for (int o = 0; o < outputs; ++o)
-        if (f[o] < 0.0f)
-            f[o] = 0.0f;
-}
-
-// Board entries are rectified as they are stored; this covers the border ring,
-// which the kernel never writes, so that every entry of the buffer ends up
-// rectified.
-void rectifyBorder(int boardSize, int outputs, float** features) {
-    const int side = boardSize + 2;
-    for (int c = 0; c < side; ++c) {
-        rectifyEntry(features[c], outputs);
-        rectifyEntry(features[(side - 1) * side + c], outputs);
-    }
-    for (int r = 1; r < side - 1; ++r) {
-        rectifyEntry(features[r * side], outputs);
-        rectifyEntry(features[r * side + side - 1], outputs);
-    }
-}
-
 } // namespace
 
 void convolveAVX(const float* const* weightRows, const float* const* inputRows, const float* bias,

@@ -101,27 +101,6 @@ void convolveBlocks(const short* const* weightRows, const short* const* inputRow
     }
 }
 
-void rectifyEntry(short* f, int outputs) {
-    for (int o = 0; o < outputs; ++o)
-        if (f[o] < 0)
-            f[o] = 0;
-}
-
-// Board entries are rectified as they are stored; this covers the border ring,
-// which the kernel never writes, so that every entry of the buffer ends up
-// rectified.
-void rectifyBorder(int boardSize, int outputs, short** features) {
-    const int side = boardSize + 2;
-    for (int c = 0; c < side; ++c) {
-        rectifyEntry(features[c], outputs);
-        rectifyEntry(features[(side - 1) * side + c], outputs);
-    }
-    for (int r = 1; r < side - 1; ++r) {
-        rectifyEntry(features[r * side], outputs);
-        rectifyEntry(features[r * side + side - 1], outputs);
-    }
-}
-
 } // namespace
 
 void convolveAVX_fixed(const short* const* weightRows, const short* const* inputRows,
