@@ -101,9 +101,17 @@ class QuoriboNet(nn.Module):
             self.value_hidden.bias.fill_(0.5)
 
     def forward(self, planes):
+        return self.heads(self.trunk(planes))
+
+    def trunk(self, planes):
+        """The shared features both heads read (and training-only heads may)."""
         x = fn.relu(self.first(planes))
         for layer in self.hidden:
             x = fn.relu(layer(x))
+        return x
+
+    def heads(self, x):
+        """(policy logits, value logit) from the trunk's features."""
         p = fn.relu(self.policy_features(x))
         policy = self.policy_vector(p).flatten(1) + self.policy_bias
         v = fn.relu(self.value_conv(x)).flatten(1)
