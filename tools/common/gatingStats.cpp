@@ -31,11 +31,15 @@ EloInterval eloInterval(const MatchScore& m) {
     out.elo = eloOfScore(s, n);
     if (n == 0)
         return out;
-    const double variance =
-        (m.wins * (1 - s) * (1 - s) + m.draws * (0.5 - s) * (0.5 - s) + m.losses * s * s) / n;
-    const double margin = 1.959964 * std::sqrt(variance / n);
-    out.low             = eloOfScore(s - margin, n);
-    out.high            = eloOfScore(s + margin, n);
+    // Wilson score interval on the points, a draw counting as half a win: it
+    // stays a real interval for a clean sweep, and counting draws as coin
+    // flips only widens it.
+    const double z      = 1.959964;
+    const double spread = z * z / n;
+    const double centre = (s + spread / 2) / (1 + spread);
+    const double half   = z / (1 + spread) * std::sqrt(s * (1 - s) / n + spread / (4 * n));
+    out.low             = eloOfScore(centre - half, n);
+    out.high            = eloOfScore(centre + half, n);
     return out;
 }
 

@@ -23,7 +23,7 @@ double eloOfScore(double score, int games);
 
 struct EloInterval {
     double elo  = 0;
-    double low  = 0; // 95%, normal approximation on the mean score
+    double low  = 0; // 95%, Wilson score interval on the points
     double high = 0;
 };
 EloInterval eloInterval(const MatchScore& m);
