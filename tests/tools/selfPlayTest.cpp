@@ -180,7 +180,7 @@ class SelfPlayTool : public ::testing::Test {
     int play(const std::string& file, int games, int workers) {
         return runCommand(binPath("quoribo-selfplay") + " play " + dir + "/net.bin " + dir + "/" +
                               file + " --games " + std::to_string(games) +
-                              " --seed 9 --full-sims 24 --fast-sims 8 --max-stones 40 "
+                              " --seed 9 --full-sims 16 --fast-sims 4 --max-stones 24 "
                               "--empty-start 0.5 --workers " +
                               std::to_string(workers) + " 2>/dev/null",
                           &scratch);
@@ -190,10 +190,10 @@ class SelfPlayTool : public ::testing::Test {
 };
 
 TEST_F(SelfPlayTool, OneSeedGivesOneFileWhateverTheWorkersAndResumes) {
-    ASSERT_EQ(play("one.bin", 4, 1), 0);
-    ASSERT_EQ(play("two.bin", 4, 2), 0);
-    ASSERT_EQ(play("resumed.bin", 2, 2), 0);
-    ASSERT_EQ(play("resumed.bin", 4, 2), 0);
+    ASSERT_EQ(play("one.bin", 3, 1), 0);
+    ASSERT_EQ(play("two.bin", 3, 2), 0);
+    ASSERT_EQ(play("resumed.bin", 1, 1), 0);
+    ASSERT_EQ(play("resumed.bin", 3, 2), 0);
     const std::vector<uint8_t> one = readFile(dir + "/one.bin");
     EXPECT_EQ(one, readFile(dir + "/two.bin"));
     EXPECT_EQ(one, readFile(dir + "/resumed.bin"));
@@ -203,21 +203,23 @@ TEST_F(SelfPlayTool, OneSeedGivesOneFileWhateverTheWorkersAndResumes) {
     long long valid  = 0;
     int       games  = 0;
     ASSERT_TRUE(tools::scanSelfPlayFile(dir + "/one.bin", &seed, &header, &valid, &games));
-    EXPECT_EQ(games, 4);
+    EXPECT_EQ(games, 3);
     EXPECT_EQ(valid, static_cast<long long>(one.size()));
     // Another seed on the same file is refused rather than mixed in.
     EXPECT_NE(runCommand(binPath("quoribo-selfplay") + " play " + dir + "/net.bin " + dir +
-                             "/one.bin --games 5 --seed 10 2>/dev/null",
+                             "/one.bin --games 4 --seed 10 2>/dev/null",
                          &scratch),
               0);
 }
 
 TEST_F(SelfPlayTool, GateReportsAWholeMatch) {
     std::string out;
-    ASSERT_EQ(runCommand(binPath("quoribo-selfplay") + " gate " + dir + "/net.bin " + dir +
-                             "/net.bin --games 4 --seed 3 --sims 8 --workers 2 2>/dev/null",
-                         &out),
-              0);
+    ASSERT_EQ(
+        runCommand(
+            binPath("quoribo-selfplay") + " gate " + dir + "/net.bin " + dir +
+                "/net.bin --games 4 --seed 3 --sims 4 --max-stones 24 --workers 2 2>/dev/null",
+            &out),
+        0);
     EXPECT_NE(out.find("gate games=4 "), std::string::npos) << out;
     EXPECT_NE(out.find("decision=undecided"), std::string::npos) << out;
 }

@@ -98,7 +98,7 @@ GameRecord playSelfPlayGame(uint64_t seed, uint32_t index, const SelfPlaySetting
     return game;
 }
 
-int playArenaGame(uint64_t seed, const std::vector<Stone>& opening, int simulations,
+int playArenaGame(uint64_t seed, const std::vector<Stone>& opening, int simulations, int maxStones,
                   SearchAgent* first, SearchAgent* second, int* moves) {
     std::mt19937_64 rng(seed);
     seedRuntime(seed);
@@ -112,7 +112,7 @@ int playArenaGame(uint64_t seed, const std::vector<Stone>& opening, int simulati
     }
     *moves = 0;
     SearchResult result;
-    while (!first->position().isFull()) {
+    while (!first->position().isFull() && first->position().stoneCount() < maxStones) {
         SearchAgent* mover = sign == 1 ? first : second;
         mover->think(sign, simulations, nullptr, &rng, &result);
         int cell = result.bestCell;

@@ -50,8 +50,9 @@ GameRecord playSelfPlayGame(uint64_t seed, uint32_t index, const SelfPlaySetting
 // Plays `first` (side 1, moving first after the opening's own stones) against
 // `second` from `opening`, `simulations` per move, each choosing the most
 // visited move. Returns 1 when side 1 wins, -1 when side -1 wins, 0 for a
-// draw; `moves` gets the number of stones played after the opening.
-int playArenaGame(uint64_t seed, const std::vector<Stone>& opening, int simulations,
+// draw (a full board, or `maxStones` stones); `moves` gets the number of
+// stones played after the opening.
+int playArenaGame(uint64_t seed, const std::vector<Stone>& opening, int simulations, int maxStones,
                   SearchAgent* first, SearchAgent* second, int* moves);
 
 } // namespace tools

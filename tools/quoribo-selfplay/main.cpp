@@ -67,7 +67,8 @@ void printUsage() {
         "  --temperature T    (default 0.8)\n"
         "  --empty-start Q    share of games from the empty board (default 0.25)\n"
         "  --opening-stones M other games start from 1..M random stones (default 4)\n"
-        "  --max-stones K     a game still open at K stones is a draw (default 200)\n"
+        "  --max-stones K     a game still open at K stones is a draw (default 200;\n"
+        "                     gate too)\n"
         " gate:\n"
         "  --sims S           simulations per move (default 200)\n"
         "  --elo0 E0 --elo1 E1 --sprt-alpha A --sprt-beta B   SPRT (default 0, 35, 0.05, 0.05)\n");
@@ -300,7 +301,7 @@ int runGate(const Options& o) {
         int        moves          = 0;
         const int  winner         = tools::playArenaGame(
                                     tools::mixSeed(o.seed, static_cast<uint64_t>(index)), gateOpening(o.seed, index / 2),
-                                    o.gateSimulations, agents[candidateFirst ? 1 : 0].get(),
+                                    o.gateSimulations, o.play.maxStones, agents[candidateFirst ? 1 : 0].get(),
                                     agents[candidateFirst ? 0 : 1].get(), &moves);
         const int forCandidate = candidateFirst ? winner : -winner;
         return std::vector<uint8_t>{static_cast<uint8_t>(forCandidate + 1),
