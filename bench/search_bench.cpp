@@ -155,6 +155,94 @@ void BM_TreeCut(benchmark::State& state) {
 }
 BENCHMARK(BM_TreeCut)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// A tree of the size a one-second search leaves in a game: a root with 400
+// children, the first 100 of them with 100 children each, and the first 400
+// of those grandchildren with 100 children each (50,401 nodes).
+void buildGameTree(mcts::Tree* tree) {
+    tree->cut(999, 999, -1);
+    mcts::Node* root = tree->root;
+    addChildren(tree, root, 400);
+    for (int i = 0; i < 100; ++i)
+        addChildren(tree, root->children[i], 100);
+    for (int i = 0; i < 400; ++i)
+        addChildren(tree, root->children[i / 100]->children[i % 100], 100);
+}
+
+// Re-rooting a game-sized tree in the brain's pool, keeping the first child's
+// subtree (10,101 nodes).
+void BM_TreeCutGameTree(benchmark::State& state) {
+    mcts::Tree tree(MAX_NODES);
+    tree.free();
+    int before = 0;
+    int after  = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        buildGameTree(&tree);
+        before                 = tree.usedNodes;
+        const mcts::Node* keep = tree.root->children[0];
+        state.ResumeTiming();
+        tree.cut(keep->row, keep->col, keep->sign);
+        after = tree.usedNodes;
+    }
+    state.counters["nodesBefore"] = before;
+    state.counters["nodesAfter"]  = after;
+}
+BENCHMARK(BM_TreeCutGameTree)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// A full cache of 10,000 distinct positions of 30 stones, all holding a CROSS
+// at (10, 10), each with its side to move.
+void fillCache(mcts::NNCache* cache) {
+    BenchBoard board;
+    float**    policy = mcts::newPolicy(BOARD_SIZE);
+    unsigned   state  = 777;
+    for (int i = 0; i < cache->capacity; ++i) {
+        for (int r = 0; r < BOARD_SIZE; ++r)
+            for (int c = 0; c < BOARD_SIZE; ++c)
+                board.cells[r][c] = 0;
+        board.cells[10][10] = 1;
+        for (int placed = 1; placed < 30;) {
+            state       = state * 1103515245u + 12345u;
+            const int p = static_cast<int>((state >> 8) % (BOARD_SIZE * BOARD_SIZE));
+            if (board.cells[p / BOARD_SIZE][p % BOARD_SIZE] != 0)
+                continue;
+            board.cells[p / BOARD_SIZE][p % BOARD_SIZE] = placed % 2 == 0 ? 1 : -1;
+            ++placed;
+        }
+        cache->insert(board.cells, policy, 0.5f, i % 2 == 0 ? 1 : -1);
+    }
+    mcts::freePolicy(policy, BOARD_SIZE);
+}
+
+// A lookup of a position the full cache does not hold: the whole table is scanned.
+void BM_CacheMissFull(benchmark::State& state) {
+    mcts::NNCache cache(10000, BOARD_SIZE);
+    fillCache(&cache);
+    BenchBoard board;
+    fillPosition(board.cells, 1);
+    float** policy = mcts::newPolicy(BOARD_SIZE);
+    float   value  = 0;
+    bool    hit    = false;
+    for (auto _ : state)
+        hit = cache.get(board.cells, policy, value, 1) || hit;
+    mcts::freePolicy(policy, BOARD_SIZE);
+    state.counters["hits"]    = hit ? 1 : 0;
+    state.counters["entries"] = cache.usedEntries;
+}
+BENCHMARK(BM_CacheMissFull)->Unit(benchmark::kMicrosecond);
+
+// Cleanup of a full cache after a stone that every entry holds: every entry
+// is compared in full and kept, so the cache stays full.
+void BM_CacheCleanupFull(benchmark::State& state) {
+    mcts::NNCache cache(10000, BOARD_SIZE);
+    fillCache(&cache);
+    BenchBoard board;
+    board.cells[10][10] = 1;
+    for (auto _ : state)
+        cache.cleanup(board.cells);
+    state.counters["entries"] = cache.usedEntries;
+}
+BENCHMARK(BM_CacheCleanupFull)->Unit(benchmark::kMillisecond);
+
 // The (6 blocks, 32 filters, 32 value units) network used by the rate benchmarks.
 const std::vector<char>& benchImage() {
     static const std::vector<char> image =
