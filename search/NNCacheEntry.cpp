@@ -101,6 +101,22 @@ void NNCacheEntry::set(long long hash_, int** board, float** policy_, float valu
     }
 }
 
+void NNCacheEntry::packStones(int** board, int boardSize_, std::uint64_t* code,
+                              std::uint64_t* mask) {
+    for (int r = 0; r < boardSize_; ++r) {
+        std::uint64_t rowCode = 0, rowMask = 0;
+        for (int c = 0; c < boardSize_; ++c) {
+            const int cell = board[r][c];
+            if (cell == 0)
+                continue;
+            rowCode |= matchCode(cell) << (2 * c);
+            rowMask |= std::uint64_t{3} << (2 * c);
+        }
+        code[r] = rowCode;
+        mask[r] = rowMask;
+    }
+}
+
 float NNCacheEntry::get(int** board, float** policy_) const {
     for (int r = 0; r < boardSize; ++r) {
         std::memcpy(policy_[r], policy[r], sizeof(float) * boardSize);

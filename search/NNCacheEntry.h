@@ -33,6 +33,13 @@ class NNCacheEntry {
     bool isPossible(int** board) const;
 
     void set(long long hash, int** board, float** policy, float value, int sign);
+
+    // The stones of `board` as stored rows hold them, one word per row:
+    // `code` has each stone's two-bit code (3, which is never stored, for a
+    // cell value other than 0, 1, -1) and `mask` ones over the stones' bits.
+    // A stored row equals the board's row exactly when it equals code, and
+    // holds the row's stones when (row & mask) == code. At most MAX_BOARD_SIZE.
+    static void packStones(int** board, int boardSize, std::uint64_t* code, std::uint64_t* mask);
     // Writes the stored policy and board into the arguments; returns the value.
     float get(int** board, float** policy) const;
 };

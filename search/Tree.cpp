@@ -4,7 +4,8 @@
 
 namespace mcts {
 
-Tree::Tree(int maxNodes_) : maxNodes(maxNodes_), poolSize(maxNodes_ + SPARE_NODES) {
+Tree::Tree(int maxNodes_)
+    : maxNodes(maxNodes_), poolSize(maxNodes_ + SPARE_NODES), recycledFrom(poolSize) {
     block = new Node[poolSize];
     nodes = new Node*[poolSize];
     for (int i = 0; i < poolSize; ++i)
@@ -24,12 +25,15 @@ int Tree::getMemory() const {
     return memory;
 }
 
+// Freeing a recycled node changes nothing, so only the slots before
+// recycledFrom need it.
 void Tree::free() {
     root      = nullptr;
     isFull    = false;
     usedNodes = 0;
-    for (int i = 0; i < poolSize; ++i)
-        block[i].free();
+    for (int i = 0; i < recycledFrom; ++i)
+        nodes[i]->free();
+    recycledFrom = 0;
 }
 
 Node* Tree::nextNode(int row, int col, int sign, float prior) {
@@ -38,6 +42,8 @@ Node* Tree::nextNode(int row, int col, int sign, float prior) {
         isFull = true;
     if (usedNodes > poolSize)
         return nullptr;
+    if (usedNodes > recycledFrom)
+        recycledFrom = usedNodes;
     Node* node  = nodes[usedNodes - 1];
     node->row   = row;
     node->col   = col;
@@ -60,6 +66,8 @@ void Tree::organize() {
         nodes[i]->free();
     usedNodes = used - dropped;
     isFull    = usedNodes > maxNodes;
+    if (recycledFrom <= used)
+        recycledFrom = usedNodes;
 }
 
 void Tree::cut(int row, int col, int sign) {
@@ -69,18 +77,15 @@ void Tree::cut(int row, int col, int sign) {
 
     if (played != nullptr) {
         root = played;
-        for (int i = 0; i < poolSize; ++i)
-            block[i].inUse = false;
+        // Recycled nodes are unmarked already.
+        for (int i = 0; i < recycledFrom; ++i)
+            nodes[i]->inUse = false;
         root->markUsedNodes(nullptr);
         organize();
         return;
     }
 
-    root      = nullptr;
-    isFull    = false;
-    usedNodes = 0;
-    for (int i = 0; i < poolSize; ++i)
-        block[i].free();
+    free();
     root = nextNode(row, col, sign, 0);
 }
 

@@ -18,6 +18,11 @@ class Tree {
     int    usedNodes = 0;
     bool   isFull    = false;
     Node*  block     = nullptr; // owned; the poolSize nodes themselves
+    // Slots from here to the end of the pool hold recycled nodes (as
+    // Node::free leaves them), so pool-wide sweeps can stop here: a cut then
+    // costs the nodes in use, not the whole pool. Fresh nodes are not
+    // recycled ones, so a new pool starts with this at poolSize.
+    int recycledFrom = 0;
 
     explicit Tree(int maxNodes);
     ~Tree();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using mcts::NNCache;
 using mcts::NNCacheEntry;
 using mcts_test::TestBoard;
@@ -204,4 +206,75 @@ TEST(CacheTest, BoardsWiderThanAWordAreNeverStored) {
     cache.insert(board, policy.cells, 0.5f, 1);
     EXPECT_EQ(cache.usedEntries, 0);
     EXPECT_EQ(cache.seek(board, 1), -1);
+}
+
+namespace {
+
+// The plain scan that the cache's lookups and cleanups must agree with: the
+// entries in slot order, compared on the entry objects themselves.
+int plainSeek(const NNCache& cache, int** board, int sign) {
+    const long long hash = cache.getHash(board);
+    for (int i = 0; i < cache.usedEntries; ++i) {
+        const NNCacheEntry* entry = cache.entries[i];
+        if (entry->hash == hash && entry->sign == sign && entry->isBoardEqual(board))
+            return i;
+    }
+    return -1;
+}
+
+std::vector<const NNCacheEntry*> plainSurvivors(const NNCache& cache, int** board) {
+    std::vector<const NNCacheEntry*> kept;
+    for (int i = 0; i < cache.usedEntries; ++i)
+        if (cache.entries[i]->isPossible(board))
+            kept.push_back(cache.entries[i]);
+    return kept;
+}
+
+// A game of random stones near the centre; around it, positions a few stones
+// further on, looked up with either side to move, stored on a miss and now
+// and then stored twice. The table is small, so it is often full.
+void playAgainstPlainScan(NNCache& cache, unsigned seed) {
+    TestBoard  game(20);
+    TestPolicy policy(20, 0.5f);
+    unsigned   state = seed;
+    auto       next  = [&state](int range) {
+        state = state * 1103515245u + 12345u;
+        return static_cast<int>((state >> 16) % static_cast<unsigned>(range));
+    };
+    int hits = 0;
+    for (int step = 0; step < 600; ++step) {
+        TestBoard position(20);
+        for (int r = 0; r < 20; ++r)
+            for (int c = 0; c < 20; ++c)
+                position[r][c] = game[r][c];
+        for (int extra = next(3); extra > 0; --extra)
+            position[7 + next(6)][7 + next(6)] = next(2) == 0 ? 1 : -1;
+        const int sign = next(2) == 0 ? 1 : -1;
+        const int seen = cache.seek(position, sign);
+        ASSERT_EQ(seen, plainSeek(cache, position, sign)) << "step " << step;
+        hits += seen >= 0;
+        if (seen < 0 || next(8) == 0)
+            cache.insert(position, policy.cells, 0.25f, sign);
+        if (step % 40 == 39) {
+            game[7 + next(6)][7 + next(6)]                  = next(2) == 0 ? 1 : -1;
+            const std::vector<const NNCacheEntry*> expected = plainSurvivors(cache, game);
+            cache.cleanup(game);
+            ASSERT_EQ(cache.usedEntries, static_cast<int>(expected.size()));
+            for (int i = 0; i < cache.usedEntries; ++i)
+                ASSERT_EQ(cache.entries[i], expected[i]) << "step " << step << " slot " << i;
+        }
+    }
+    EXPECT_GT(hits, 50); // the comparison covered hits as well as misses
+}
+
+} // namespace
+
+TEST(CacheTest, LookupsAndCleanupsAgreeWithAPlainScan) {
+    NNCache cache(48, 20);
+    playAgainstPlainScan(cache, 1);
+    // Keys of two bits: nearly every position collides with many others.
+    NNCache colliding(48, 20);
+    for (int i = 0; i < 3 * 20 * 20; ++i)
+        colliding.keys[i] &= 3;
+    playAgainstPlainScan(colliding, 2);
 }

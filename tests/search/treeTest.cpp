@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <utility>
 #include <vector>
 
 using mcts::Node;
@@ -244,4 +246,139 @@ TEST(TreeTest, OrganizeCompactsInOrderAndRecomputesFull) {
         EXPECT_EQ(tree.nodes[i], handed[keptOrder[i]]);
     EXPECT_EQ(handed[0]->row, 0);
     EXPECT_FALSE(handed[3]->inUse);
+}
+
+namespace {
+
+// Every slot of the pool: which node it holds and all of that node's fields,
+// with pointers written as block indexes, then the pool's own fields.
+std::vector<long long> poolState(const Tree& tree) {
+    auto index = [&tree](const Node* node) {
+        return node == nullptr ? -1LL : static_cast<long long>(node - tree.block);
+    };
+    std::vector<long long> state{index(tree.root), tree.usedNodes, tree.isFull};
+    for (int i = 0; i < tree.poolSize; ++i) {
+        const Node* n = tree.nodes[i];
+        for (long long v :
+             {index(n), static_cast<long long>(n->row), static_cast<long long>(n->col),
+              static_cast<long long>(n->sign), index(n->parent),
+              static_cast<long long>(n->childCount), static_cast<long long>(n->inUse),
+              static_cast<long long>(n->spare0), static_cast<long long>(n->spare1)})
+            state.push_back(v);
+        for (float f : {n->prior, n->visits, n->valueSum})
+            state.push_back(static_cast<long long>(f * 1024));
+        for (int c = 0; c < n->childCount; ++c)
+            state.push_back(index(n->children[c]));
+    }
+    return state;
+}
+
+// Re-rooting as a sweep over the whole pool does it: every mark cleared, the
+// kept subtree marked, the used slots compacted; or every node freed.
+void sweepingCut(Tree& tree, int row, int col, int sign) {
+    Node* played = tree.root != nullptr && sign != 0 && tree.root->sign != 0
+                       ? tree.root->selectByMove(row, col, sign)
+                       : nullptr;
+    if (played == nullptr) {
+        for (int i = 0; i < tree.poolSize; ++i)
+            tree.block[i].free();
+        tree.root      = nullptr;
+        tree.usedNodes = 0;
+        tree.isFull    = false;
+        tree.root      = tree.nextNode(row, col, sign, 0);
+        return;
+    }
+    tree.root = played;
+    for (int i = 0; i < tree.poolSize; ++i)
+        tree.block[i].inUse = false;
+    played->markUsedNodes(nullptr);
+    const int used    = std::min(tree.usedNodes, tree.poolSize);
+    int       dropped = 0;
+    for (int i = 0; i < used; ++i) {
+        if (tree.nodes[i]->inUse)
+            std::swap(tree.nodes[i], tree.nodes[i - dropped]);
+        else
+            ++dropped;
+    }
+    for (int i = used - dropped; i < used; ++i)
+        tree.nodes[i]->free();
+    tree.usedNodes = used - dropped;
+    tree.isFull    = tree.usedNodes > tree.maxNodes;
+}
+
+// Expands `node` with `count` children whose priors and statistics follow `seed`.
+void grow(Tree& tree, Node* node, int count, int seed) {
+    Node** children = new Node*[count];
+    for (int i = 0; i < count; ++i) {
+        children[i]           = tree.nextNode(i / 20, i % 20, -node->sign, 0.01f * (i + seed));
+        children[i]->parent   = node;
+        children[i]->visits   = static_cast<float>((i * seed) % 7);
+        children[i]->valueSum = static_cast<float>((i + seed) % 3);
+    }
+    if (!node->expand(children, count))
+        delete[] children; // an expansion the node refused leaves its nodes unreachable
+}
+
+// Three levels below the root, plus one refused expansion.
+void growGame(Tree& tree, int seed) {
+    Node* root = tree.root;
+    if (root->childCount == 0)
+        grow(tree, root, 30, seed);
+    for (int i = 0; i < 6; ++i) {
+        Node* child = root->children[i];
+        if (child->childCount == 0)
+            grow(tree, child, 12, seed + i);
+        grow(tree, child->children[0], 5, seed);
+    }
+    grow(tree, root, 4, seed);
+}
+
+} // namespace
+
+// The cut touches only the slots in use; the pool must end exactly as a
+// sweep over all of it leaves it: straight after the pool was built (its
+// unused nodes still fresh), after moves keeping a deep subtree or a leaf, a
+// move outside the tree, a full pool, and a new game.
+TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
+    Tree fast(120), plain(120);
+    auto compare = [&] { ASSERT_EQ(poolState(fast), poolState(plain)); };
+    auto grow    = [&](int seed) {
+        growGame(fast, seed);
+        growGame(plain, seed);
+        compare();
+    };
+    // Cuts to the move of the root's child `index`, or to (row, col, sign) when index < 0.
+    auto cut = [&](int index, int row = 0, int col = 0, int sign = 0) {
+        for (Tree* t : {&fast, &plain}) {
+            const Node* to = index >= 0 ? t->root->children[index] : nullptr;
+            const int   r = to ? to->row : row, c = to ? to->col : col, s = to ? to->sign : sign;
+            if (t == &fast)
+                t->cut(r, c, s);
+            else
+                sweepingCut(*t, r, c, s);
+        }
+        compare();
+    };
+
+    for (Tree* t : {&fast, &plain})
+        t->root = t->nextNode(999, 999, -1, 0);
+    grow(1);
+    EXPECT_TRUE(fast.isFull);
+    cut(0); // a deep subtree
+    EXPECT_GT(fast.usedNodes, 12);
+    grow(2);
+    cut(7); // a leaf
+    EXPECT_EQ(fast.usedNodes, 1);
+    grow(3);
+    cut(-1, 19, 19, fast.root->sign); // a move outside the tree
+    grow(4);
+    cut(1);
+    for (Tree* t : {&fast, &plain}) { // a new game
+        t->free();
+        t->organize();
+    }
+    compare();
+    cut(-1, 999, 999, 1);
+    grow(5);
+    cut(2);
 }
