@@ -64,13 +64,21 @@ bool hasFour(int** board) {
 
 // 0: the empty board. 1: a quiet middle game of 40 stones around the centre,
 // alternating sides, where neither side can win with its next stone (so the
-// search does not collapse onto one forced line).
+// search does not collapse onto one forced line). 2: a decided game, the same
+// stones plus an open CROSS four on row 2: once CROSS finds the win, nearly
+// every simulation ends on it without a network evaluation.
 void fillPosition(int** board, int which) {
     for (int r = 0; r < BOARD_SIZE; ++r)
         for (int c = 0; c < BOARD_SIZE; ++c)
             board[r][c] = 0;
     if (which == 0)
         return;
+    if (which == 2) {
+        fillPosition(board, 1);
+        for (int c = 2; c < 6; ++c)
+            board[2][c] = 1;
+        return;
+    }
     unsigned state = 12345;
     int      sign  = 1;
     for (int placed = 0; placed < 40;) {
@@ -154,6 +162,26 @@ void BM_TreeCut(benchmark::State& state) {
     state.counters["nodesAfter"]  = after;
 }
 BENCHMARK(BM_TreeCut)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One PUCT choice at a root of 400 children, 40 of them visited, as the root
+// of a game's search looks.
+void BM_SelectPuct(benchmark::State& state) {
+    mcts::Tree tree(MAX_NODES);
+    tree.free();
+    tree.cut(999, 999, -1);
+    mcts::Node* root = tree.root;
+    addChildren(&tree, root, 400);
+    root->visits = 1000;
+    for (int i = 0; i < 400; ++i) {
+        mcts::Node* child = root->children[i];
+        child->prior      = 0.0001f * static_cast<float>((i * 37) % 101);
+        child->visits     = i % 10 == 0 ? static_cast<float>(1 + i % 23) : 0.0f;
+        child->valueSum   = child->visits * 0.01f * static_cast<float>(i % 97);
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(root->selectPUCT());
+}
+BENCHMARK(BM_SelectPuct);
 
 // A tree of the size a one-second search leaves in a game: a root with 400
 // children, the first 100 of them with 100 children each, and the first 400
@@ -276,7 +304,7 @@ void BM_Simulations(benchmark::State& state) {
     BenchBoard board;
     const int  position = static_cast<int>(state.range(0));
     fillPosition(board.cells, position);
-    const int rootSign = position == 0 ? -1 : 1; // the side that made the last move
+    const int rootSign = position == 1 ? 1 : -1; // the side that made the last move
 
     long long simulations = 0, evaluations = 0;
     auto      restart = [&]() {
@@ -307,6 +335,6 @@ void BM_Simulations(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(evaluations) * 1e-6,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_Simulations)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(4.0);
+BENCHMARK(BM_Simulations)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)->MinTime(4.0);
 
 } // namespace

@@ -38,18 +38,25 @@ int Conv1x1::loadFromChar(int offset, const char* data) {
 }
 
 void Conv1x1::forwardPropagate(const float* const* features, float* out, bool padded) const {
-    const int cells = boardSize * boardSize;
+    constexpr int CELLS = 4; // cells summed together
+    const int     cells = boardSize * boardSize;
     for (int o = 0; o < outputs; ++o) {
-        for (int r = 0; r < boardSize; ++r)
-            for (int c = 0; c < boardSize; ++c) {
-                const int    p     = r * boardSize + c;
-                const float* entry = features[padded ? (r + 1) * (boardSize + 2) + (c + 1) : p];
-                double       sum   = bias[o];
-                for (int k = 0; k < inputs; ++k)
-                    sum += static_cast<double>(weights[o][k]) * static_cast<double>(entry[k]);
-                const auto value   = static_cast<float>(sum);
-                out[o * cells + p] = value <= 0.0f ? 0.0f : value;
+        for (int p = 0; p < cells; p += CELLS) {
+            const int    count = cells - p < CELLS ? cells - p : CELLS;
+            const float* entries[CELLS];
+            double       biases[CELLS], sums[CELLS];
+            for (int i = 0; i < CELLS; ++i) {
+                const int cell = p + (i < count ? i : 0);
+                const int r = cell / boardSize, c = cell % boardSize;
+                entries[i] = features[padded ? (r + 1) * (boardSize + 2) + (c + 1) : cell];
+                biases[i]  = bias[o];
             }
+            dotsFromBiases<CELLS>(biases, weights[o], entries, inputs, sums);
+            for (int i = 0; i < count; ++i) {
+                const auto value       = static_cast<float>(sums[i]);
+                out[o * cells + p + i] = value <= 0.0f ? 0.0f : value;
+            }
+        }
     }
 }
 

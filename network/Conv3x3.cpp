@@ -59,6 +59,10 @@ void Conv3x3::convertToMatrix(const float* const* features) {
         }
 }
 
+void Conv3x3::convertToMatrixSSE(const float* const* features) {
+    gatherPatches3x3SSE(features, boardSize, inputs, inputMatrix);
+}
+
 void Conv3x3::convertToMatrix_fixed(const short* const* featuresFixed) {
     const int width = boardSize + 2;
     for (int r = 0; r < boardSize; ++r)

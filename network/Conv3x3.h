@@ -46,6 +46,9 @@ class Conv3x3 {
 
     // Gathers every cell's patch from a feature buffer.
     void convertToMatrix(const float* const* features);
+    // The same rows with SSE2 moves; the caller checks the processor, and
+    // inputs % 4 == 0.
+    void convertToMatrixSSE(const float* const* features);
     // The same from a fixed-point buffer, values copied unchanged.
     void convertToMatrix_fixed(const short* const* featuresFixed);
 

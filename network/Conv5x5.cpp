@@ -5,6 +5,8 @@
 #include "network/kernels.h"
 #include "network/nonlinearity.h"
 
+#include <cstring>
+
 namespace depnn {
 
 namespace {
@@ -41,14 +43,15 @@ void Conv5x5::fillMatrix() {
     conv::fillRows<KERNEL>(*this);
 }
 
+// Each kernel row is five neighbouring plane values, copied in one piece.
 void Conv5x5::convertToMatrix(const float* const* const* planes) {
     for (int r = 0; r < boardSize; ++r)
         for (int c = 0; c < boardSize; ++c) {
             float* row = inputMatrix[r * boardSize + c];
             for (int i = 0; i < inputs; ++i)
                 for (int dy = 0; dy < 5; ++dy)
-                    for (int dx = 0; dx < 5; ++dx)
-                        row[KERNEL * i + 5 * dy + dx] = planes[i][r + dy][c + dx];
+                    std::memcpy(row + KERNEL * i + 5 * dy, planes[i][r + dy] + c,
+                                5 * sizeof(float));
         }
 }
 

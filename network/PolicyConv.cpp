@@ -42,16 +42,21 @@ int PolicyConv::loadFromChar(int offset, const char* data) {
 void PolicyConv::forwardPropagate(const float* const* features, float* out, bool padded) const {
     if (cells <= 0)
         return;
-    const float* shared = weights[0];
-    for (int r = 0; r < boardSize; ++r)
-        for (int c = 0; c < boardSize; ++c) {
-            const int    p     = r * boardSize + c;
-            const float* entry = features[padded ? (r + 1) * (boardSize + 2) + (c + 1) : p];
-            double       sum   = bias[p];
-            for (int k = 0; k < inputs; ++k)
-                sum += static_cast<double>(entry[k]) * static_cast<double>(shared[k]);
-            out[p] = static_cast<float>(sum);
+    constexpr int CELLS = 4; // cells summed together
+    for (int p = 0; p < cells; p += CELLS) {
+        const int    count = cells - p < CELLS ? cells - p : CELLS;
+        const float* entries[CELLS];
+        double       biases[CELLS], sums[CELLS];
+        for (int i = 0; i < CELLS; ++i) {
+            const int cell = p + (i < count ? i : 0);
+            const int r = cell / boardSize, c = cell % boardSize;
+            entries[i] = features[padded ? (r + 1) * (boardSize + 2) + (c + 1) : cell];
+            biases[i]  = bias[cell];
         }
+        dotsFromBiases<CELLS>(biases, weights[0], entries, inputs, sums);
+        for (int i = 0; i < count; ++i)
+            out[p + i] = static_cast<float>(sums[i]);
+    }
     softmax(out);
 }
 

@@ -32,17 +32,20 @@ template <typename Layer> void runFloatKernel(Layer* layer, float** features, in
     }
 }
 
+// The vector passes gather patch rows with SSE2, which every processor that
+// runs them has; the reference pass needs no instruction set beyond the basic one.
+void gatherPatches(Conv3x3* layer, const float* const* features, int family) {
+    if (family == PASS_DEFAULT)
+        layer->convertToMatrix(features);
+    else
+        layer->convertToMatrixSSE(features);
+}
+
 template <typename Layer> void runFixedKernel(Layer* layer, short** featuresFixed, int family) {
     if (family == PASS_AVX2)
         layer->forwardPropagateAVX_fixed(featuresFixed);
     else
         layer->forwardPropagateSSE_fixed(featuresFixed);
-}
-
-template <typename T> void clearRows(T** rows, int count, int length) {
-    for (int i = 0; i < count; ++i)
-        for (int j = 0; j < length; ++j)
-            rows[i][j] = 0;
 }
 
 } // namespace
@@ -148,17 +151,17 @@ bool QuoriboNetwork::canRun(int type) const {
     }
 }
 
+// Every cell writes all three planes (a 1 in its plane, 0 in the others), so
+// nothing needs clearing first: the two-cell border is 0 from allocation and
+// nothing ever writes it.
 void QuoriboNetwork::prepareInput(const int* const* board, int sign) {
     sideToMove = sign;
-    for (int i = 0; i < INPUT_PLANES; ++i)
-        clearRows(inputPlanes[i], boardSize + 4, boardSize + 4);
     for (int r = 0; r < boardSize; ++r)
         for (int c = 0; c < boardSize; ++c) {
-            const int stone                  = board[r][c];
-            const int plane                  = stone == 0      ? PLANE_EMPTY
-                                               : stone == sign ? PLANE_TO_MOVE
-                                                               : PLANE_OTHER;
-            inputPlanes[plane][r + 2][c + 2] = 1.0f;
+            const int stone                          = board[r][c];
+            inputPlanes[PLANE_TO_MOVE][r + 2][c + 2] = stone != 0 && stone == sign ? 1.0f : 0.0f;
+            inputPlanes[PLANE_OTHER][r + 2][c + 2]   = stone != 0 && stone != sign ? 1.0f : 0.0f;
+            inputPlanes[PLANE_EMPTY][r + 2][c + 2]   = stone == 0 ? 1.0f : 0.0f;
         }
 }
 
@@ -207,26 +210,25 @@ void QuoriboNetwork::forward_AVX2() {
     runFixedPass(PASS_AVX2);
 }
 
+// The feature buffers need no clearing: their border ring is 0 from
+// allocation and no kernel writes it, and the first layer writes every channel
+// of every board entry before anything reads them.
 void QuoriboNetwork::runFloatPass(int family) {
-    const int entries = (boardSize + 2) * (boardSize + 2);
-    clearRows(features, entries, filters);
     firstLayer->convertToMatrix(inputPlanes);
     runFloatKernel(firstLayer, features, family);
     for (int i = 0; i < hiddenLayerCount; ++i) {
-        hiddenLayers[i]->convertToMatrix(features);
+        gatherPatches(hiddenLayers[i], features, family);
         runFloatKernel(hiddenLayers[i], features, family);
     }
     runValueHead();
     // The policy features overwrite the trunk output, which the value head
     // has already read.
-    policyFeatureLayer->convertToMatrix(features);
+    gatherPatches(policyFeatureLayer, features, family);
     runFloatKernel(policyFeatureLayer, features, family);
     policyLayer->forwardPropagate(features, policyOutput, true);
 }
 
 void QuoriboNetwork::runFixedPass(int family) {
-    const int entries = (boardSize + 2) * (boardSize + 2);
-    clearRows(featuresFixed, entries, filters);
     firstLayer->convertToMatrix_fixed(inputPlanes);
     runFixedKernel(firstLayer, featuresFixed, family);
     for (int i = 0; i < hiddenLayerCount; ++i) {

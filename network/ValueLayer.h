@@ -41,6 +41,8 @@ class ValueLayer {
 
   private:
     void release();
+    // Sets hiddenOutput for the UNITS units from `first` on.
+    template <int UNITS> void sumHiddenUnits(int first, const float* x);
 };
 
 } // namespace depnn

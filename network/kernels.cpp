@@ -4,10 +4,16 @@ namespace depnn {
 
 namespace {
 
+// Written as selects in blocks of a fixed size, so that the compiler turns
+// each block into vector compares; NaN and -0 stay as they are.
 template <typename T> void rectifyEntry(T* entry, int outputs) {
-    for (int o = 0; o < outputs; ++o)
-        if (entry[o] < 0)
-            entry[o] = 0;
+    constexpr int BLOCK = 8;
+    int           o     = 0;
+    for (; o + BLOCK <= outputs; o += BLOCK)
+        for (int k = 0; k < BLOCK; ++k)
+            entry[o + k] = entry[o + k] < 0 ? T(0) : entry[o + k];
+    for (; o < outputs; ++o)
+        entry[o] = entry[o] < 0 ? T(0) : entry[o];
 }
 
 template <typename T> void rectifyRing(int boardSize, int outputs, T** features) {

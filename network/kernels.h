@@ -50,6 +50,12 @@ void convolveAVX_fixed(const short* const* weightRows, const short* const* input
                        const int* bias, int boardSize, int outputs, int rowLength,
                        int vectorsPerStep, short** features);
 
+// Patch rows of a 3x3 convolution, as Conv3x3::convertToMatrix gathers them
+// (position 9 * i + 3 * dy + dx of cell (r, c)'s row holds channel i of entry
+// (r + dy) * (N + 2) + (c + dx)), moving four channels at a time. Needs SSE2
+// and inputs % 4 == 0; the values are copied unchanged.
+void gatherPatches3x3SSE(const float* const* features, int boardSize, int inputs, float** rows);
+
 // The kernels rectify board entries as they store them; these cover the
 // border ring of the (N + 2)^2 feature entries, which the kernels never write,
 // so that every entry ends up rectified. Plain scalar code, shared by every

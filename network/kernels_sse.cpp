@@ -134,3 +134,51 @@ void convolveSSE(const float* const* weightRows, const float* const* inputRows, 
 }
 
 } // namespace depnn
+
+namespace depnn {
+
+// Four channels of all nine patch entries at a time: 36 values, written as
+// nine whole vectors. A 4 x 4 transpose of entries 0-3 and one of entries 4-7
+// give each channel's first eight kernel positions (a0..a3 and b0..b3 for
+// channels 0..3); shuffles splice in entry 8 (e) and shift the later channels
+// into place.
+void gatherPatches3x3SSE(const float* const* features, int boardSize, int inputs, float** rows) {
+    const int width = boardSize + 2;
+    for (int r = 0; r < boardSize; ++r) {
+        for (int c = 0; c < boardSize; ++c) {
+            const float* src[9];
+            for (int dy = 0; dy < 3; ++dy)
+                for (int dx = 0; dx < 3; ++dx)
+                    src[3 * dy + dx] = features[(r + dy) * width + (c + dx)];
+            float* dst = rows[r * boardSize + c];
+            for (int i = 0; i + LANES <= inputs; i += LANES, dst += 9 * LANES) {
+                __m128 a0 = _mm_loadu_ps(src[0] + i), a1 = _mm_loadu_ps(src[1] + i);
+                __m128 a2 = _mm_loadu_ps(src[2] + i), a3 = _mm_loadu_ps(src[3] + i);
+                __m128 b0 = _mm_loadu_ps(src[4] + i), b1 = _mm_loadu_ps(src[5] + i);
+                __m128 b2 = _mm_loadu_ps(src[6] + i), b3 = _mm_loadu_ps(src[7] + i);
+                const __m128 e = _mm_loadu_ps(src[8] + i);
+                _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+                _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+                // clang-format off
+                const __m128 e0a1 = _mm_unpacklo_ps(e, a1);                           // e0 a1[0] e1 a1[1]
+                const __m128 a1b1 = _mm_shuffle_ps(a1, b1, _MM_SHUFFLE(0, 0, 3, 3));   // a1[3] . b1[0] .
+                const __m128 b1e1 = _mm_shuffle_ps(b1, e, _MM_SHUFFLE(1, 1, 3, 3));    // b1[3] . e1 .
+                const __m128 e2a3 = _mm_shuffle_ps(e, a3, _MM_SHUFFLE(0, 0, 2, 2));    // e2 . a3[0] .
+                const __m128 a3b3 = _mm_shuffle_ps(a3, b3, _MM_SHUFFLE(0, 0, 3, 3));   // a3[3] . b3[0] .
+                const __m128 b3e3 = _mm_unpackhi_ps(b3, e);                           // . . b3[3] e3
+                _mm_storeu_ps(dst,      a0);
+                _mm_storeu_ps(dst + 4,  b0);
+                _mm_storeu_ps(dst + 8,  _mm_shuffle_ps(e0a1, a1, _MM_SHUFFLE(2, 1, 1, 0)));
+                _mm_storeu_ps(dst + 12, _mm_shuffle_ps(a1b1, b1, _MM_SHUFFLE(2, 1, 2, 0)));
+                _mm_storeu_ps(dst + 16, _mm_shuffle_ps(b1e1, a2, _MM_SHUFFLE(1, 0, 2, 0)));
+                _mm_storeu_ps(dst + 20, _mm_shuffle_ps(a2, b2, _MM_SHUFFLE(1, 0, 3, 2)));
+                _mm_storeu_ps(dst + 24, _mm_shuffle_ps(b2, e2a3, _MM_SHUFFLE(2, 0, 3, 2)));
+                _mm_storeu_ps(dst + 28, _mm_shuffle_ps(a3, a3b3, _MM_SHUFFLE(2, 0, 2, 1)));
+                _mm_storeu_ps(dst + 32, _mm_shuffle_ps(b3, b3e3, _MM_SHUFFLE(3, 2, 2, 1)));
+                // clang-format on
+            }
+        }
+    }
+}
+
+} // namespace depnn

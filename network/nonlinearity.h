@@ -38,6 +38,23 @@ template <typename T> void freeRows(T** rows, int count) {
     delete[] rows;
 }
 
+// COUNT dot products with the same weights: sums[i] = bias[i] + the sum over
+// k < length of weights[k] * x[i][k], each accumulated in double from its bias
+// in increasing k, exactly as one such sum alone. The COUNT sums advance
+// together, so their additions overlap instead of each waiting on a single
+// dependent chain.
+template <int COUNT>
+void dotsFromBiases(const double* bias, const float* weights, const float* const* x, int length,
+                    double* sums) {
+    for (int i = 0; i < COUNT; ++i)
+        sums[i] = bias[i];
+    for (int k = 0; k < length; ++k) {
+        const double w = weights[k];
+        for (int i = 0; i < COUNT; ++i)
+            sums[i] += w * static_cast<double>(x[i][k]);
+    }
+}
+
 // Reference trunk kernel, the scalar twin of convolveSSE/convolveAVX: for
 // every board cell p and output channel o,
 //     bias[o] + sum over k < rowLength of weightRows[o][k] * inputRows[p][k],

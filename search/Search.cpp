@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace mcts {
 
@@ -24,26 +25,33 @@ template <typename T> void copyGrid(T** dst, T** src, int n) {
         std::memcpy(dst[r], src[r], sizeof(T) * n);
 }
 
+// grid[i][j] = old[source(i, j)] over the whole grid.
+template <typename T, typename Source> void remap(T** grid, T** old, int n, Source source) {
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const auto [r, c] = source(i, j);
+            grid[i][j]        = old[r][c];
+        }
+}
+
 // new[i][j] = old[source] for one symmetry, m = n - 1. Inverse pairs share a
-// case: 1 with -3, 3 with -1; the others are their own inverses.
+// case: 1 with -3, 3 with -1; the others are their own inverses. The symmetry
+// is chosen once, outside the loop over the cells.
 template <typename T> void transformGrid(T** grid, T** old, int n, int transform) {
     const int m = n - 1;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            // clang-format off
-            switch (transform) {
-            case  1: case -3: grid[i][j] = old[m - j][i];     break; // quarter turn clockwise
-            case  2: case -2: grid[i][j] = old[m - i][m - j]; break; // half turn
-            case  3: case -1: grid[i][j] = old[j][m - i];     break; // quarter turn anticlockwise
-            case  4: case -4: grid[i][j] = old[m - i][j];     break; // rows reversed
-            case  5: case -5: grid[i][j] = old[i][m - j];     break; // columns reversed
-            case  6: case -6: grid[i][j] = old[j][i];         break; // transpose
-            case  7: case -7: grid[i][j] = old[m - j][m - i]; break; // anti-transpose
-            default: break;
-            }
-            // clang-format on
-        }
+    using Cell  = std::pair<int, int>;
+    // clang-format off
+    switch (transform) {
+    case  1: case -3: remap(grid, old, n, [m](int i, int j) { return Cell{m - j, i}; });     break; // quarter turn clockwise
+    case  2: case -2: remap(grid, old, n, [m](int i, int j) { return Cell{m - i, m - j}; }); break; // half turn
+    case  3: case -1: remap(grid, old, n, [m](int i, int j) { return Cell{j, m - i}; });     break; // quarter turn anticlockwise
+    case  4: case -4: remap(grid, old, n, [m](int i, int j) { return Cell{m - i, j}; });     break; // rows reversed
+    case  5: case -5: remap(grid, old, n, [m](int i, int j) { return Cell{i, m - j}; });     break; // columns reversed
+    case  6: case -6: remap(grid, old, n, [](int i, int j) { return Cell{j, i}; });          break; // transpose
+    case  7: case -7: remap(grid, old, n, [m](int i, int j) { return Cell{m - j, m - i}; }); break; // anti-transpose
+    default: break;
     }
+    // clang-format on
 }
 
 } // namespace

@@ -382,3 +382,64 @@ TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
     grow(5);
     cut(2);
 }
+
+// The shortcuts of selectPUCT (no division for unvisited children, none for
+// children that cannot beat the best) choose as the plain rule does, on
+// random statistics and on odd ones: NaN, infinities, negative priors and
+// counts, value sums above the visits, equal scores.
+TEST(NodeTest, PuctChoosesAsThePlainRule) {
+    auto plain = [](const Node* node) {
+        const double sqrtParent = std::sqrt(static_cast<double>(node->visits));
+        Node*        best       = nullptr;
+        float        bestScore  = -1;
+        for (int i = 0; i < node->childCount; ++i) {
+            const Node* c = node->children[i];
+            const float u = static_cast<float>(c->prior * sqrtParent / (1.0 + c->visits));
+            const float q = c->visits != 0 ? c->valueSum / c->visits : 0.5f;
+            if (u + q > bestScore) {
+                bestScore = u + q;
+                best      = node->children[i];
+            }
+        }
+        return best;
+    };
+    const float odd[] = {0.0f,
+                         -0.0f,
+                         1.0f,
+                         0.5f,
+                         3.0f,
+                         -2.0f,
+                         1e-30f,
+                         7e20f,
+                         -1.0f,
+                         std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity()};
+    unsigned    state = 5;
+    auto        pick  = [&state](int range) {
+        state = state * 1103515245u + 12345u;
+        return static_cast<int>((state >> 16) % static_cast<unsigned>(range));
+    };
+    Tree tree(1000);
+    for (int round = 0; round < 3000; ++round) {
+        tree.free();
+        Node* root   = tree.nextNode(999, 999, -1, 0);
+        root->visits = static_cast<float>(pick(50));
+        std::vector<float> priors;
+        const bool         weird = round % 3 == 0;
+        for (int i = 0; i < 1 + pick(40); ++i)
+            priors.push_back(weird && pick(4) == 0 ? odd[pick(11)] : 0.01f * pick(8));
+        Node** children = new Node*[priors.size()];
+        for (size_t i = 0; i < priors.size(); ++i) {
+            Node* c     = tree.nextNode(0, static_cast<int>(i), 1, priors[i]);
+            c->visits   = pick(2) == 0 ? 0.0f : static_cast<float>(pick(6));
+            c->valueSum = c->visits * 0.25f * static_cast<float>(pick(5));
+            if (weird && pick(5) == 0)
+                c->visits = odd[pick(11)];
+            if (weird && pick(5) == 0)
+                c->valueSum = odd[pick(11)];
+            children[i] = c;
+        }
+        ASSERT_TRUE(root->expand(children, static_cast<int>(priors.size())));
+        ASSERT_EQ(root->selectPUCT(), plain(root)) << "round " << round;
+    }
+}

@@ -14,8 +14,8 @@
 // re-rooting cut, the search (getMove), then the engine's own stone, cleanup
 // and cut, all of which happen before the brain answers. Per move it prints
 // the simulations and network evaluations per second of processor time, the
-// network's share of the command's processor time, and the wall milliseconds
-// of cut and cache cleanup. The share is
+// network's share of the command's processor time, and the processor
+// milliseconds of cut and cache cleanup. The share is
 //
 //     evaluations x (processor time of one bare evaluation) / processor time of the command,
 //
@@ -31,7 +31,6 @@
 #include "util/platform.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,11 +86,6 @@ double cpuSeconds() {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-double wallSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
 double median(std::vector<double> values) {
     if (values.empty())
         return 0;
@@ -109,19 +103,20 @@ double bareEvaluationMicros(mcts::LearningPlayer* player, float** policy, int si
     return (cpuSeconds() - start) * 1e6 / BARE_EVALUATIONS;
 }
 
-// Processor time of a command's steps in total, and the wall time of the
-// steps of each kind.
+// Processor time of a command's steps, in total and by kind. Processor time,
+// not wall time: on a shared machine a step of a millisecond may wait many
+// milliseconds for its turn.
 struct Step {
     double cpuMs     = 0;
     double cutMs     = 0;
     double cleanupMs = 0;
 
-    template <typename Work> void run(double* wallMs, Work work) {
-        const double cpu  = cpuSeconds();
-        const double wall = wallSeconds();
+    template <typename Work> void run(double* kindMs, Work work) {
+        const double start = cpuSeconds();
         work();
-        cpuMs += (cpuSeconds() - cpu) * 1000.0;
-        *wallMs += (wallSeconds() - wall) * 1000.0;
+        const double ms = (cpuSeconds() - start) * 1000.0;
+        cpuMs += ms;
+        *kindMs += ms;
     }
 };
 
