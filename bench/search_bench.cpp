@@ -296,11 +296,11 @@ BENCHMARK(BM_GetOutput)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->MinTime(
 // Simulations from the position, as the player runs them: setBoard, exploreRoot,
 // then iterate. When the pool fills the search restarts (untimed) on a fresh
 // tree and an empty cache, so every timed simulation does real work.
-void BM_Simulations(benchmark::State& state) {
+void simulate(benchmark::State& state, const std::vector<char>& image) {
     mcts::Tree    tree(MAX_NODES);
     mcts::NNCache cache(10000, BOARD_SIZE);
     mcts::Search  search(&tree, &cache, BOARD_SIZE);
-    search.loadFromChar(benchImage().data(), static_cast<long long>(benchImage().size()));
+    search.loadFromChar(image.data(), static_cast<long long>(image.size()));
     BenchBoard board;
     const int  position = static_cast<int>(state.range(0));
     fillPosition(board.cells, position);
@@ -335,6 +335,18 @@ void BM_Simulations(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(evaluations) * 1e-6,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
+void BM_Simulations(benchmark::State& state) {
+    simulate(state, benchImage());
+}
 BENCHMARK(BM_Simulations)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)->MinTime(4.0);
+
+// The decided position with a network of one 16-filter layer, so that the
+// cost of the search itself shows: nearly every simulation descends to the
+// winning line and ends on a five.
+void BM_DecidedSimulationsSmallNetwork(benchmark::State& state) {
+    static const std::vector<char> image = depnn::makeRandomWeightImage(BOARD_SIZE, 1, 16, 8, 5);
+    simulate(state, image);
+}
+BENCHMARK(BM_DecidedSimulationsSmallNetwork)->Arg(2)->Unit(benchmark::kMicrosecond)->MinTime(4.0);
 
 } // namespace

@@ -110,44 +110,15 @@ Node* Node::select_learn() const {
     });
 }
 
-namespace {
-
-// The PUCT score U + Q of a child, U = prior * sqrt(Np) / (1 + N) in double
-// rounded to float, or -1 (which never replaces a best score) when the child
-// cannot beat `threshold`. Both shortcuts leave every choice as it was:
-// - an unvisited child divides by exactly 1, so U is the product itself;
-// - with a product x >= 0 and N >= 0, U <= float(x), so float(x) + Q bounds
-//   the score from above, and a child whose bound does not beat the best so
-//   far needs no division: only a strictly greater score replaces the best.
-//   A NaN bound means a NaN score, which is never chosen either.
-float puctScore(const Node* c, double sqrtParent, float threshold) {
-    const double x = c->prior * sqrtParent;
-    if (c->visits == 0)
-        return static_cast<float>(x) + 0.5f; // an unvisited child counts as an even game
-    const float q = c->valueSum / c->visits;
-    if (x >= 0 && c->visits >= 0 && !(static_cast<float>(x) + q > threshold))
-        return -1;
-    return static_cast<float>(x / (1.0 + c->visits)) + q;
-}
-
-} // namespace
-
-// The first child with the strictly greatest score; a NaN score never
-// compares greater.
 Node* Node::selectPUCT() const {
     if (childCount <= 0)
         return nullptr;
     const double sqrtParent = std::sqrt(static_cast<double>(visits));
-    Node*        best       = nullptr;
-    float        bestScore  = -1;
-    for (int i = 0; i < childCount; ++i) {
-        const float score = puctScore(children[i], sqrtParent, bestScore);
-        if (score > bestScore) {
-            bestScore = score;
-            best      = children[i];
-        }
-    }
-    return best;
+    return selectBest(children, childCount, [sqrtParent](const Node* c) {
+        const float u = static_cast<float>(c->prior * sqrtParent / (1.0 + c->visits));
+        const float q = c->visits != 0 ? c->valueSum / c->visits : 0.5f;
+        return u + q;
+    });
 }
 
 Node* Node::selectByWin() const {

@@ -1,19 +1,26 @@
 #include "search/board.h"
 
+#include <algorithm>
+
 namespace mcts {
 
 namespace {
 
-// Stones of `sign` next to (row, col) going (dr, dc), at most four.
-int runLength(int** board, int boardSize, int row, int col, int dr, int dc, int sign) {
-    int run = 0;
-    for (int k = 1; k <= 4; ++k) {
-        const int r = row + k * dr, c = col + k * dc;
-        if (r < 0 || c < 0 || r >= boardSize || c >= boardSize || board[r][c] != sign)
-            break;
-        ++run;
+// Counts runs of `sign` along the cells (row + k*dr, col + k*dc), k = kLo..kHi.
+// Gives up early once fewer than five cells remain after a break.
+bool hasFiveOnLine(int** board, int row, int col, int dr, int dc, int kLo, int kHi, int sign) {
+    int count = 0;
+    for (int k = kLo; k <= kHi; ++k) {
+        if (board[row + k * dr][col + k * dc] == sign) {
+            if (++count == 5)
+                return true;
+        } else {
+            count = 0;
+            if (kHi - k <= 4)
+                return false;
+        }
     }
-    return run;
+    return false;
 }
 
 // Per-line counters of the referee. A cell that is neither side's stone nor
@@ -56,24 +63,22 @@ int scanLine(int** board, const LineStart& line) {
 
 } // namespace
 
-// A run of five inside the 9 x 9 window always covers (row, col): each side of
-// it holds only four cells. So the point must hold a stone of `sign`, and a
-// line has five when the stones of `sign` next to it, up to four on each side,
-// number four or more.
 int whoWins(int** board, int boardSize, int row, int col, int sign) {
     if (sign == 0 || row < 0 || col < 0 || row >= boardSize || col >= boardSize)
         return 0;
-    if (board[row][col] != sign)
-        return 0;
-    // clang-format off
-    static const int directions[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
-    // clang-format on
-    for (const auto& d : directions) {
-        const int run = 1 + runLength(board, boardSize, row, col, d[0], d[1], sign) +
-                        runLength(board, boardSize, row, col, -d[0], -d[1], sign);
-        if (run >= 5)
-            return sign;
-    }
+    const int rlo = std::max(row - 4, 0);
+    const int rhi = std::min(row + 4, boardSize - 1);
+    const int clo = std::max(col - 4, 0);
+    const int chi = std::min(col + 4, boardSize - 1);
+
+    // Column, row, falling diagonal, rising diagonal; k is the offset from (row, col).
+    if (hasFiveOnLine(board, row, col, 1, 0, rlo - row, rhi - row, sign) ||
+        hasFiveOnLine(board, row, col, 0, 1, clo - col, chi - col, sign) ||
+        hasFiveOnLine(board, row, col, 1, 1, std::max(rlo - row, clo - col),
+                      std::min(rhi - row, chi - col), sign) ||
+        hasFiveOnLine(board, row, col, 1, -1, std::max(rlo - row, col - chi),
+                      std::min(rhi - row, col - clo), sign))
+        return sign;
     return 0;
 }
 

@@ -43,7 +43,8 @@ namespace {
 constexpr int     BOARD_SIZE          = 20;
 constexpr int     MAX_NODES           = 2000000;
 constexpr int     ROOT_EVALUATIONS    = 8; // the root's symmetry pass
-constexpr int     BARE_EVALUATIONS    = 30;
+constexpr int     BARE_BLOCKS         = 5;
+constexpr int     BARE_BLOCK          = 6;
 constexpr double  OPPONENT_RANDOMNESS = 0.1;
 constexpr int     EXIT_USAGE          = 2;
 const char* const USAGE =
@@ -94,13 +95,19 @@ double median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-// Processor microseconds of one bare evaluation of the player's position.
+// Processor microseconds of one bare evaluation of the player's position:
+// the median of BARE_BLOCKS blocks of BARE_BLOCK evaluations, so that a block
+// slowed by another process on the machine does not decide the figure.
 double bareEvaluationMicros(mcts::LearningPlayer* player, float** policy, int sideToMove) {
     depnn::QuoriboNetwork* network = player->search->network;
-    const double           start   = cpuSeconds();
-    for (int i = 0; i < BARE_EVALUATIONS; ++i)
-        network->getOutput(player->board, sideToMove, policy);
-    return (cpuSeconds() - start) * 1e6 / BARE_EVALUATIONS;
+    std::vector<double>    blocks;
+    for (int b = 0; b < BARE_BLOCKS; ++b) {
+        const double start = cpuSeconds();
+        for (int i = 0; i < BARE_BLOCK; ++i)
+            network->getOutput(player->board, sideToMove, policy);
+        blocks.push_back((cpuSeconds() - start) * 1e6 / BARE_BLOCK);
+    }
+    return median(blocks);
 }
 
 // Processor time of a command's steps, in total and by kind. Processor time,
