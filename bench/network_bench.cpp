@@ -49,7 +49,7 @@ const Variant VARIANTS[] = {
 std::unique_ptr<QuoriboNetwork> makeNetwork(const Shape& s) {
     const std::vector<char> image =
         depnn::makeRandomWeightImage(BOARD_SIZE, s.depth, s.filters, s.valueHidden, 1);
-    return std::make_unique<QuoriboNetwork>(image.data());
+    return std::make_unique<QuoriboNetwork>(image.data(), static_cast<long long>(image.size()));
 }
 
 // An N x N array of T as row pointers.

@@ -280,7 +280,7 @@ const std::vector<char>& benchImage() {
 
 // Bare network evaluations of the position, with a policy, as the search makes them.
 void BM_GetOutput(benchmark::State& state) {
-    depnn::QuoriboNetwork network(benchImage().data());
+    depnn::QuoriboNetwork network(benchImage().data(), static_cast<long long>(benchImage().size()));
     BenchBoard            board;
     fillPosition(board.cells, static_cast<int>(state.range(0)));
     float** policy = mcts::newPolicy(BOARD_SIZE);

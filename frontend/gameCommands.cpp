@@ -5,7 +5,7 @@
 #include "search/mcts.h"
 #include "util/platform.h"
 
-#include <climits>
+#include <algorithm>
 #include <vector>
 
 int           info_timeout_turn       = 10000;
@@ -24,10 +24,11 @@ tovu::String* dataFolder              = nullptr;
 
 namespace {
 
-constexpr int playerMaxNodes      = 2000000;
-constexpr int defaultTimeoutTurn  = 10000;
-constexpr int maxTimeoutTurn      = 10000000;
-constexpr int defaultTimeoutMatch = 100000000;
+constexpr int       playerMaxNodes      = 2000000;
+constexpr int       defaultTimeoutTurn  = 10000;
+constexpr int       maxTimeoutTurn      = 10000000;
+constexpr int       defaultTimeoutMatch = 100000000;
+constexpr long long maxStartShift       = 1LL << 30;
 
 // BOARD stone fields: the engine's own stone and the opponent's.
 constexpr int ownStone      = 1;
@@ -50,7 +51,9 @@ void answerMove(tovu::String* line, const mcts::Move* move) {
 // the manager reports less time left than the whole match allows, the time
 // already used counts against this move: its start moves back by the
 // difference. A start time is never moved forward, and the difference is
-// taken in 64 bits (managers send 2147483647 for an unlimited match).
+// taken in 64 bits (managers send 2147483647 for an unlimited match). Tick
+// counts are compared modulo 2^32, so the shift is capped at 2^30 ms (12
+// days): the time since the shifted start must still fit in an int.
 void handOverMatchTimes() {
     if (!firstMove)
         return;
@@ -59,10 +62,9 @@ void handOverMatchTimes() {
     player->setTimeouts(info_timeout_turn, info_timeout_match, info_time_left);
     const long long used = static_cast<long long>(info_time_left) - info_timeout_match;
     if (used < 0) {
-        long long start = static_cast<long long>(player->startTime) + used;
-        if (start < INT_MIN)
-            start = INT_MIN;
-        player->setStartTime(static_cast<int>(start));
+        const long long shift = std::min(-used, maxStartShift);
+        player->setStartTime(static_cast<int>(static_cast<unsigned>(player->startTime) -
+                                              static_cast<unsigned>(shift)));
     }
     firstMove = false;
 }
@@ -75,7 +77,10 @@ void startMoveClock() {
 
 // Reads the stone lines of BOARD up to "DONE". At most one line per cell of
 // the player's board is read; the line after that is left to the command
-// loop. The first stone fixes the sides: whoever placed it is CROSS.
+// loop. The first stone fixes the sides: whoever placed it is CROSS. A line
+// too long to be a stone line counts as one but gives no stone (an empty
+// move, which the player skips) and fixes no side; one that begins with
+// "DONE" still ends the list, so the manager gets its answer.
 int readBoardStones(std::vector<mcts::Move>* stones, int* ownSide) {
     const int maxStones = player->boardSize * player->boardSize;
     stones->assign(static_cast<size_t>(maxStones), mcts::Move());
@@ -83,9 +88,13 @@ int readBoardStones(std::vector<mcts::Move>* stones, int* ownSide) {
     int          count        = 0;
     tovu::String line;
     while (count < maxStones) {
-        get_line(&line);
+        const bool complete = get_line(&line);
         if (line.startsWith("DONE"))
             break;
+        if (!complete) {
+            ++count;
+            continue;
+        }
         const int x     = fieldValue(&line, ',', 0);
         const int y     = fieldValue(&line, ',', 1);
         const int field = fieldValue(&line, ',', 2);

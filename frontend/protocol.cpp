@@ -16,7 +16,6 @@ int                   height        = 0;
 namespace {
 
 constexpr int maxPathScan       = 10000;
-constexpr int maxLineLength     = tovu::maxScanLength;
 constexpr int lineBufferSize    = 1024;
 const char    networkFileName[] = "network.bin";
 
@@ -56,7 +55,7 @@ void makeRoomForOneMore(tovu::String* line) {
     if (line->length < line->capacity - 1)
         return;
     const int wanted = line->capacity > 0 ? line->capacity : 16;
-    line->increaseSize(std::min(wanted, maxLineLength + 1 - line->capacity));
+    line->increaseSize(std::min(wanted, maxLineLength + 2 - line->capacity));
 }
 
 } // namespace
@@ -75,25 +74,36 @@ char* buildNetworkPath(const char* executablePath) {
     return path;
 }
 
-bool readLine(std::FILE* in, tovu::String* line) {
+bool readLine(std::FILE* in, tovu::String* line, bool* tooLong) {
     line->clear();
+    // One character more than the limit is kept for the carriage return test.
+    bool cut = false;
     for (int c = std::getc(in); c != EOF; c = std::getc(in)) {
         if (c == '\n') {
             if (line->length > 0 && line->buffer[line->length - 1] == '\r')
                 line->subString(0, line->length - 1);
+            cut = cut || line->length > maxLineLength;
+            if (cut)
+                line->subString(0, maxLineLength);
+            if (tooLong != nullptr)
+                *tooLong = cut;
             return true;
         }
-        if (line->length < maxLineLength) {
+        if (line->length <= maxLineLength) {
             makeRoomForOneMore(line);
             line->append(static_cast<char>(c));
+        } else {
+            cut = true;
         }
     }
     return false;
 }
 
-void get_line(tovu::String* line) {
-    if (!readLine(stdin, line))
+bool get_line(tovu::String* line) {
+    bool tooLong = false;
+    if (!readLine(stdin, line, &tooLong))
         std::exit(0);
+    return !tooLong;
 }
 
 int whichCommand(const tovu::String* line) {
@@ -124,7 +134,10 @@ void runCommandLoop() {
     terminateAI = false;
     tovu::String line(lineBufferSize);
     while (!terminateAI) {
-        get_line(&line);
+        // An over-long line is no command of this protocol: it gets the
+        // answer of an unrecognised line.
+        if (!get_line(&line))
+            line.clear();
         processCommand(&line);
     }
 }

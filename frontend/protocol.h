@@ -45,14 +45,23 @@ enum CommandCode {
 // gives "network.bin", relative to the working directory. new[]-allocated.
 char* buildNetworkPath(const char* executablePath);
 
+// Longest line taken as it stands. The longest real lines (INFO folder paths,
+// BOARD stone lines) stay far below it; a longer line is read to its end and
+// never executed, so no input can make one line cost more than this much
+// memory, however long it is.
+constexpr int maxLineLength = 1 << 20;
+
 // Reads the next line of `in` into `line` without its line feed, and without
 // one carriage return directly before it. Returns false at end of input,
-// leaving any partial line unused. Characters past the first 1000000000 of a
-// line are dropped, so the int length cannot overflow.
-bool readLine(std::FILE* in, tovu::String* line);
+// leaving any partial line unused. A line longer than maxLineLength is
+// consumed whole, but only its first maxLineLength characters are kept;
+// *tooLong (if given) tells whether that happened.
+bool readLine(std::FILE* in, tovu::String* line, bool* tooLong = nullptr);
 
 // readLine on standard input; end of input ends the process with status 0.
-void get_line(tovu::String* line);
+// Returns false when the line was longer than maxLineLength (its first
+// maxLineLength characters are in `line`).
+bool get_line(tovu::String* line);
 
 int  whichCommand(const tovu::String* line);
 void processCommand(tovu::String* line);

@@ -4,8 +4,6 @@
 #include "network/encoding.h"
 #include "network/nonlinearity.h"
 
-#include <climits>
-
 namespace depnn {
 
 namespace {
@@ -50,19 +48,18 @@ template <typename Layer> void runFixedKernel(Layer* layer, short** featuresFixe
 
 } // namespace
 
-QuoriboNetwork::QuoriboNetwork(const char* data) {
-    // Every header check except the length one, which needs the image size:
-    // a header that would make the layers' sizes negative or absurd builds
-    // an empty network instead.
+QuoriboNetwork::QuoriboNetwork(const char* data, long long length) {
+    // A header that would make the layers' sizes negative or absurd, or an
+    // image too short for its sections, builds an empty network instead.
     NetworkShape shape{};
-    const bool   usable = checkWeightImage(data, LLONG_MAX, &shape, nullptr);
+    const bool   usable = checkWeightImage(data, length, &shape, nullptr);
     boardSize           = usable ? shape.boardSize : 0;
     depth               = usable ? shape.depth : 0;
     filters             = usable ? shape.filters : 0;
     valueHidden         = usable ? shape.valueHidden : 0;
     init();
     if (usable)
-        loadFromChar(data);
+        loadFromChar(data, length);
 }
 
 QuoriboNetwork::~QuoriboNetwork() {
@@ -281,7 +278,11 @@ float QuoriboNetwork::getOutput(const int* const* board, int sign, float** polic
     return valueLayer->value;
 }
 
-int QuoriboNetwork::loadFromChar(const char* data) {
+int QuoriboNetwork::loadFromChar(const char* data, long long length) {
+    // The layers read their sections without looking at the length.
+    if (data == nullptr || boardSize <= 0 ||
+        length < weightFileSize(boardSize, depth, filters, valueHidden))
+        return 0;
     int offset = WEIGHT_HEADER_BYTES;
     offset     = firstLayer->loadFromChar(offset, data);
     for (int i = 0; i < hiddenLayerCount; ++i)

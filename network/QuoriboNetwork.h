@@ -53,18 +53,19 @@ class QuoriboNetwork {
     short**     featuresFixed      = nullptr; // owned: the same at scale 16
     float*      valueFeatures      = nullptr; // owned: [2 N^2], value convolution output
 
-    // Builds the network described by a weight-file image and loads its
-    // weights. The image must have passed checkWeightImage; the caller keeps
-    // it and may free it afterwards. A null image or a header that
-    // checkWeightImage refuses gives an empty network (boardSize 0) whose
-    // passes do nothing and whose value is 0.5.
-    explicit QuoriboNetwork(const char* data);
+    // Builds the network described by a weight-file image of `length` bytes
+    // and loads its weights; the caller keeps the image and may free it
+    // afterwards. An image that checkWeightImage refuses (null, truncated, a
+    // header no kernel can run or too large a network) gives an empty network
+    // (boardSize 0) whose passes do nothing and whose value is 0.5.
+    QuoriboNetwork(const char* data, long long length);
     ~QuoriboNetwork();
     QuoriboNetwork(const QuoriboNetwork&)            = delete;
     QuoriboNetwork& operator=(const QuoriboNetwork&) = delete;
 
     // Picks simdType, then builds every layer and buffer from the dimension
-    // fields, releasing earlier ones.
+    // fields, releasing earlier ones. networkMemoryBytes (weightFile.h)
+    // counts every array built here and in the layers.
     void init();
 
     // simdType from the processor: 0, 1 with SSE and SSE3, 2 with AVX.
@@ -95,10 +96,12 @@ class QuoriboNetwork {
     // empty cell has any probability, in which case all are 0.
     float getOutput(const int* const* board, int sign, float** policy);
 
-    // Reloads every section from an image of the same dimensions (compare
-    // getShape() with the image's header first). Returns the offset past the
-    // last section.
-    int loadFromChar(const char* data);
+    // Reloads every section from an image of `length` bytes made for the
+    // same dimensions (compare getShape() with the image's header first; the
+    // header is not read again). Returns the offset past the last section, or
+    // 0, with nothing loaded, when the image is too short for this network or
+    // the network is empty.
+    int loadFromChar(const char* data, long long length);
 
     NetworkShape getShape() const { return {boardSize, depth, filters, valueHidden}; }
 

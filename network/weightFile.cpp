@@ -3,6 +3,7 @@
 #include "network/encoding.h"
 
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <new>
 #include <random>
@@ -34,18 +35,73 @@ bool dimensionsInRange(int boardSize, int depth, int filters, int valueHidden) {
     return true;
 }
 
+// Memory that loading a network of these dimensions takes: its arrays and
+// the file image; -1 for dimensions no file can have.
+long long loadingBytes(int boardSize, int depth, int filters, int valueHidden) {
+    const long long arrays = networkMemoryBytes(boardSize, depth, filters, valueHidden);
+    return arrays < 0 ? -1 : arrays + weightFileSize(boardSize, depth, filters, valueHidden);
+}
+
 // Dimensions a writer can produce: the header holds N and B as signed bytes,
-// and the image must stay within the size cap.
+// and the network must stay within the memory cap.
 bool buildable(int boardSize, int depth, int filters, int valueHidden) {
     if (boardSize > 127 || depth > 127)
         return false;
-    const long long bytes = weightFileSize(boardSize, depth, filters, valueHidden);
-    return bytes > 0 && bytes <= MAX_WEIGHT_FILE_BYTES;
+    const long long bytes = loadingBytes(boardSize, depth, filters, valueHidden);
+    return bytes > 0 && bytes <= MAX_NETWORK_MEMORY_BYTES;
 }
 
 void setReason(const char** reason, const char* text) {
     if (reason != nullptr)
         *reason = text;
+}
+
+constexpr long long POINTER_BYTES = sizeof(void*);
+
+// Bytes of newRows(count, length): the row pointers and one block.
+long long rowsBytes(long long count, long long length, long long elementBytes) {
+    return count * POINTER_BYTES + count * length * elementBytes;
+}
+
+// A Conv5x5 or Conv3x3: weight and patch rows in float and 16 bits, the
+// fixed-point biases, the kernels as loaded and the biases.
+long long convolutionBytes(long long cells, long long inputs, long long outputs, long long kernel,
+                           long long rowLength) {
+    return rowsBytes(outputs, rowLength, 4) + rowsBytes(cells, rowLength, 4) +
+           rowsBytes(outputs, rowLength, 2) + rowsBytes(cells, rowLength, 2) + outputs * 4 +
+           outputs * POINTER_BYTES + outputs * rowsBytes(inputs, kernel, 4) + outputs * 4;
+}
+
+// Every header check except the image length: the dimensions must suit the
+// kernels and the network must fit under the memory cap.
+bool checkHeader(const char* data, long long length, NetworkShape* out, const char** reason) {
+    NetworkShape s{};
+    if (!readNetworkShape(data, length, &s)) {
+        setReason(reason, data == nullptr ? "no weight data" : "shorter than the 64-byte header");
+        return false;
+    }
+    if (s.boardSize < 1 || s.boardSize > MAX_NETWORK_BOARD_SIZE) {
+        setReason(reason, "board size outside 1..32");
+        return false;
+    }
+    if (s.boardSize % 2 != 0) {
+        setReason(reason, "odd number of board cells");
+        return false;
+    }
+    if (s.depth < 1) {
+        setReason(reason, "depth below 1");
+        return false;
+    }
+    if (s.filters == 0 || s.filters % 16 != 0) {
+        setReason(reason, "filter count not a positive multiple of 16");
+        return false;
+    }
+    if (loadingBytes(s.boardSize, s.depth, s.filters, s.valueHidden) > MAX_NETWORK_MEMORY_BYTES) {
+        setReason(reason, "network and image need more than 32 MiB");
+        return false;
+    }
+    *out = s;
+    return true;
 }
 
 // Uniform values with the given standard deviation: half-width sqrt(3) * std.
@@ -109,35 +165,33 @@ bool readNetworkShape(const char* data, long long length, NetworkShape* out) {
     return true;
 }
 
+long long networkMemoryBytes(int boardSize, int depth, int filters, int valueHidden) {
+    if (!dimensionsInRange(boardSize, depth, filters, valueHidden) || depth < 1)
+        return -1;
+    const long long n       = boardSize;
+    const long long f       = filters;
+    const long long h       = valueHidden;
+    const long long cells   = n * n;
+    const long long entries = (n + 2) * (n + 2);
+
+    const long long first   = convolutionBytes(cells, 3, f, 25, (25 * 3 + 15) / 16 * 16);
+    const long long conv3x3 = convolutionBytes(cells, f, f, 9, 9 * f);
+    // B - 1 hidden layers and their pointer array, and the policy features.
+    const long long trunk      = first + depth * conv3x3 + (depth - 1) * POINTER_BYTES;
+    const long long policy     = rowsBytes(cells, f, 4) + cells * 4;
+    const long long valueConv  = rowsBytes(2, f, 4) + 2 * 4;
+    const long long valueLayer = rowsBytes(h, 2 * cells, 4) + 3 * h * 4;
+    const long long buffers    = cells * 4 + 3 * POINTER_BYTES + 3 * rowsBytes(n + 4, n + 4, 4) +
+                              rowsBytes(entries, f, 4) + rowsBytes(entries, f, 2) + 2 * cells * 4;
+    return trunk + policy + valueConv + valueLayer + buffers;
+}
+
 bool checkWeightImage(const char* data, long long length, NetworkShape* shape,
                       const char** reason) {
     NetworkShape s{};
-    if (!readNetworkShape(data, length, &s)) {
-        setReason(reason, data == nullptr ? "no weight data" : "shorter than the 64-byte header");
+    if (!checkHeader(data, length, &s, reason))
         return false;
-    }
-    if (s.boardSize < 1 || s.boardSize > MAX_NETWORK_BOARD_SIZE) {
-        setReason(reason, "board size outside 1..32");
-        return false;
-    }
-    if (s.boardSize % 2 != 0) {
-        setReason(reason, "odd number of board cells");
-        return false;
-    }
-    if (s.depth < 1) {
-        setReason(reason, "depth below 1");
-        return false;
-    }
-    if (s.filters == 0 || s.filters % 16 != 0) {
-        setReason(reason, "filter count not a positive multiple of 16");
-        return false;
-    }
-    const long long needed = weightFileSize(s.boardSize, s.depth, s.filters, s.valueHidden);
-    if (needed > MAX_WEIGHT_FILE_BYTES) {
-        setReason(reason, "network too large");
-        return false;
-    }
-    if (length < needed) {
+    if (length < weightFileSize(s.boardSize, s.depth, s.filters, s.valueHidden)) {
         setReason(reason, "file shorter than its header requires");
         return false;
     }
@@ -146,7 +200,8 @@ bool checkWeightImage(const char* data, long long length, NetworkShape* shape,
     return true;
 }
 
-char* readWeightFile(const char* path, long long* length) {
+char* readWeightFile(const char* path, long long* length, const char** reason) {
+    setReason(reason, nullptr);
     if (path == nullptr || length == nullptr)
         return nullptr;
     std::ifstream file(path, std::ios::binary);
@@ -157,14 +212,31 @@ char* readWeightFile(const char* path, long long* length) {
     file.seekg(0, std::ios::beg);
     if (!file || size < 0)
         return nullptr;
-    char* data = new (std::nothrow) char[size > 0 ? size : 1];
+
+    // The header alone decides how much is read, and whether anything is.
+    char                  header[WEIGHT_HEADER_BYTES];
+    const std::streamsize headerBytes = size < WEIGHT_HEADER_BYTES ? size : WEIGHT_HEADER_BYTES;
+    if (!file.read(header, headerBytes))
+        return nullptr;
+    NetworkShape shape{};
+    if (!checkHeader(header, headerBytes, &shape, reason))
+        return nullptr;
+    const long long needed =
+        weightFileSize(shape.boardSize, shape.depth, shape.filters, shape.valueHidden);
+    if (size < needed) {
+        setReason(reason, "file shorter than its header requires");
+        return nullptr;
+    }
+
+    char* data = new (std::nothrow) char[needed];
     if (data == nullptr)
         return nullptr;
-    if (!file.read(data, size)) {
+    std::memcpy(data, header, WEIGHT_HEADER_BYTES);
+    if (!file.read(data + WEIGHT_HEADER_BYTES, needed - WEIGHT_HEADER_BYTES)) {
         delete[] data;
         return nullptr;
     }
-    *length = size;
+    *length = needed;
     return data;
 }
 

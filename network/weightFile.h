@@ -11,9 +11,9 @@
 //   5  Conv1x1 F -> 2          per output: bias, F weights
 //   6  ValueLayer              output bias, H output weights, per unit: bias, 2 N^2 weights
 //
-// The layers' loaders never compare an offset with the image length, so a
-// caller checks an image with checkWeightImage before building a network
-// from it. Writers here are for tools and tests.
+// The layers' loaders never compare an offset with the image length, so the
+// network checks an image with checkWeightImage before building from it or
+// reloading it. Writers here are for tools and tests.
 
 #include <vector>
 
@@ -21,14 +21,26 @@ namespace depnn {
 
 constexpr int WEIGHT_HEADER_BYTES = 64;
 
-// Largest board side accepted, and the cap on an image's size: far beyond any
-// useful network, small enough that building one always fits in memory.
-constexpr int       MAX_NETWORK_BOARD_SIZE = 32;
-constexpr long long MAX_WEIGHT_FILE_BYTES  = 1LL << 30;
+// Largest board side accepted.
+constexpr int MAX_NETWORK_BOARD_SIZE = 32;
+
+// Cap on the memory loading a network takes: its arrays (networkMemoryBytes)
+// plus the file image they are built from. The brain's node pool and cache
+// take about 165 MB and a tournament allows a brain 256 MB or less, so a
+// network and its image must share what is left with the search's own
+// growth. Every shape worth playing fits well under it: (20, 10, 64, 64)
+// takes 19.6 MB, (20, 6, 32, 32) 5.4 MB.
+constexpr long long MAX_NETWORK_MEMORY_BYTES = 32LL << 20;
 
 // Bytes of a file with these dimensions (76492 for 20, 2, 16, 8), or -1 when
 // a dimension is negative or above 65535, or the depth is below 1.
 long long weightFileSize(int boardSize, int depth, int filters, int valueHidden);
+
+// Bytes of all the arrays a QuoriboNetwork of these dimensions allocates
+// (layers and buffers), or -1 under the same conditions as weightFileSize.
+// It follows QuoriboNetwork::init and the layers' allocate: a new buffer
+// there must be counted here, or the cap above no longer holds.
+long long networkMemoryBytes(int boardSize, int depth, int filters, int valueHidden);
 
 struct NetworkShape {
     int boardSize;
@@ -43,14 +55,20 @@ bool readNetworkShape(const char* data, long long length, NetworkShape* out);
 
 // Whether a network can be built from the image: the header decodes, N is in
 // 2..32 with N^2 even, B >= 1, F a positive multiple of 16 (the vector
-// kernels have no remainder loop), and the image holds every section. Longer
-// images are accepted; reserved header bytes are ignored. On success fills
-// *shape (if not null); on failure sets *reason (if not null) to a short text.
+// kernels have no remainder loop), the network's arrays and its image fit
+// under MAX_NETWORK_MEMORY_BYTES, and the image holds every section. Longer images
+// are accepted; reserved header bytes are ignored. On success fills *shape
+// (if not null); on failure sets *reason (if not null) to a short text.
 bool checkWeightImage(const char* data, long long length, NetworkShape* shape, const char** reason);
 
-// Reads a whole file into a new[] array that the caller delete[]s, and sets
-// *length. nullptr when the file cannot be opened, sized, held or read.
-char* readWeightFile(const char* path, long long* length);
+// Reads a weight file for building a network: first its header, which must
+// pass checkWeightImage's header checks, then, when the file is as long as
+// the header requires, exactly the bytes of its sections (trailing bytes are
+// never read). Returns a new[] array that the caller delete[]s and sets
+// *length; nullptr when the file cannot be opened or read, or is refused, in
+// which case *reason (if given) says why (null when the file cannot be
+// opened). Nothing larger than the header is allocated for a refused file.
+char* readWeightFile(const char* path, long long* length, const char** reason = nullptr);
 
 // Float weights of every section, each vector in file order (see above).
 struct WeightSet {
@@ -68,7 +86,7 @@ WeightSet makeZeroWeightSet(int boardSize, int depth, int filters, int valueHidd
 // The file image of these dimensions and weights: header (reserved bytes 0)
 // and sections encoded with convertFloatToChar4. Empty when a section's size
 // does not match the dimensions, or the dimensions do not fit a header or
-// give an image above MAX_WEIGHT_FILE_BYTES (likewise for the two below).
+// give a network above MAX_NETWORK_MEMORY_BYTES (likewise for the two below).
 std::vector<char> makeWeightImage(int boardSize, int depth, int filters, int valueHidden,
                                   const WeightSet& weights);
 

@@ -318,7 +318,7 @@ void LearningPlayer::getMove(Move* m) {
             search->iterate();
         if (search->simulations > MAX_SIMULATIONS || tree->isFull)
             break;
-        const long long elapsed = static_cast<long long>(tovu::getTickCount()) - startTime;
+        const int elapsed = tovu::ticksBetween(startTime, tovu::getTickCount());
         if (elapsed <= budget)
             continue;
         if (budget < static_cast<long long>(timeoutTurn) - SAFETY_MS && extendSearch(budget))
@@ -326,8 +326,8 @@ void LearningPlayer::getMove(Move* m) {
         break;
     }
 
-    const long long elapsed = static_cast<long long>(tovu::getTickCount()) - startTime;
-    timeLeft                = clampToInt(static_cast<long long>(timeLeft) - elapsed);
+    const int elapsed = tovu::ticksBetween(startTime, tovu::getTickCount());
+    timeLeft          = clampToInt(static_cast<long long>(timeLeft) - elapsed);
 
     const Node* chosen = root != nullptr ? mostVisitedChild(root) : nullptr;
     if (chosen == nullptr || chosen->sign == 0)

@@ -4,6 +4,7 @@
 #include "network/weightFile.h"
 #include "search/board.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -19,6 +20,9 @@ constexpr float WIN_BONUS = 2.0f;
 // Prior of a root child the network gave no child; replaced by the averaged policy.
 constexpr float WIDENED_PRIOR = 0.001f;
 constexpr int   SYMMETRIES    = 8;
+// Added to `evaluations` by a descent that finds no child to choose, so such
+// failures stand out in the counters.
+constexpr int FAILED_DESCENT_PENALTY = 1000000;
 
 template <typename T> void copyGrid(T** dst, T** src, int n) {
     for (int r = 0; r < n; ++r)
@@ -92,13 +96,13 @@ bool Search::loadFromChar(const char* data, long long length) {
     if (network != nullptr && network->boardSize == shape.boardSize &&
         network->depth == shape.depth && network->filters == shape.filters &&
         network->valueHidden == shape.valueHidden) {
-        network->loadFromChar(data);
-        return true;
+        return network->loadFromChar(data, length) > 0;
     }
-    // Build the new network before dropping the old, so a failure leaves one in place.
-    depnn::QuoriboNetwork* fresh = new depnn::QuoriboNetwork(data);
+    // The image has passed every check, so the build cannot be refused. The
+    // old network goes first: two networks at the memory cap side by side
+    // would push the brain past a tournament's memory limit.
     delete network;
-    network = fresh;
+    network = new depnn::QuoriboNetwork(data, length);
     return true;
 }
 
@@ -135,7 +139,7 @@ bool Search::descend(int* emptyCells) {
     for (Node* node = tree->root; !node->isLeaf();) {
         Node* child = node->selectPUCT();
         if (child == nullptr) {
-            evaluations += 1000000;
+            countFailedDescent();
             return false;
         }
         if (pathLength >= maxPath || !onBoard(child->row, child->col))
@@ -148,7 +152,18 @@ bool Search::descend(int* emptyCells) {
     return true;
 }
 
+// A broken network (a NaN policy) makes every descent fail, and a long search
+// fails millions of times: the count stops at the largest int instead of
+// overflowing.
+void Search::countFailedDescent() {
+    evaluations = evaluations > INT_MAX - FAILED_DESCENT_PENALTY
+                      ? INT_MAX
+                      : evaluations + FAILED_DESCENT_PENALTY;
+}
+
 bool Search::selection() {
+    if (tree->root == nullptr)
+        return false;
     int emptyCells = 0;
     return descend(&emptyCells);
 }

@@ -30,7 +30,7 @@ class Search {
     int*     timers        = nullptr; // owned; four report slots, never advanced
     int      simulations   = 0;
     int      expansions    = 0;
-    int      evaluations   = 0;       // plus 1,000,000 per descent without a selectable child
+    int      evaluations   = 0;       // plus 1,000,000 per failed descent, at most INT_MAX
     int**    scratchBoard  = nullptr; // owned; transform scratch, empty-cell mask
     float**  scratchPolicy = nullptr; // owned; transform scratch
     Node**   path          = nullptr; // owned array; nodes borrowed from the tree
@@ -54,6 +54,9 @@ class Search {
     void iterate();
     void iterate2();
 
+    // Descends from the root to a leaf along the PUCT choices, filling the
+    // path and the working board. False when there is no root or a node on
+    // the way has no child to choose.
     bool selection();
     void evaluate(Node* leaf);
     void expandNode(Node* node, int** board, float** policy);
@@ -73,6 +76,7 @@ class Search {
   private:
     bool  onBoard(int row, int col) const;
     bool  descend(int* emptyCells);
+    void  countFailedDescent();
     float evaluateWithSymmetry(int** board, float** policy, int sideToMove);
     bool  leafResult(const Node* leaf, int emptyCells, float* result) const;
     void  widenRoot(Node* root);

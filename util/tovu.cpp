@@ -177,6 +177,8 @@ void String::append(char c) {
 }
 
 void String::append(int value) {
+    // The growth step below assumes room for the terminator already exists.
+    ensureTerminatorRoom();
     char      text[12];
     const int k = decimalText(value, text);
     if (length + k >= capacity)

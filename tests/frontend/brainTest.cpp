@@ -91,15 +91,6 @@ TEST(BrainTest, LastLineWithoutLineFeedIsNotRun) {
     EXPECT_EQ(answersTo("garbage"), "");
 }
 
-TEST(BrainTest, MegabyteLine) {
-    std::string transcript(1 << 20, 'x');
-    transcript += "\nABOUT\n";
-    EXPECT_EQ(answersTo(transcript), unknown + about);
-
-    std::string longInfo = "INFO folder " + std::string(1 << 20, 'f') + "\nABOUT\n";
-    EXPECT_EQ(answersTo(longInfo), about);
-}
-
 TEST(BrainTest, BinaryInput) {
     // Every line starts with a byte that begins no command word, so each is
     // unknown whatever follows; NUL bytes included.

@@ -121,6 +121,32 @@ TEST(ProtocolTest, ReadLineKeepsBinaryBytes) {
     EXPECT_EQ(lines[0], std::string("\0A\xff\x01\r\0", 6));
 }
 
+TEST(ProtocolTest, ReadLineKeepsAtMostTheLineLimit) {
+    const std::string atLimit(maxLineLength, 'a');
+    std::FILE*        in = std::tmpfile();
+    for (const std::string& l :
+         {atLimit + "\r", atLimit + "b", atLimit + "\r\r", atLimit + atLimit, std::string("ABOUT")})
+        std::fprintf(in, "%s\n", l.c_str());
+    std::rewind(in);
+    // Length kept and whether the line was cut, line by line.
+    const std::vector<std::pair<int, bool>> expected = {{maxLineLength, false},
+                                                        {maxLineLength, true},
+                                                        {maxLineLength, true},
+                                                        {maxLineLength, true},
+                                                        {5, false}};
+    tovu::String                            line(1024);
+    for (const auto& [length, cut] : expected) {
+        bool tooLong = !cut;
+        ASSERT_TRUE(readLine(in, &line, &tooLong));
+        EXPECT_EQ(line.length, length);
+        EXPECT_EQ(tooLong, cut);
+        EXPECT_EQ(text(line).substr(0, 5), length == 5 ? "ABOUT" : "aaaaa");
+        EXPECT_LE(line.capacity, maxLineLength + 2);
+    }
+    EXPECT_FALSE(readLine(in, &line));
+    std::fclose(in);
+}
+
 TEST(ProtocolTest, ReadLineStaysFastOnLongLines) {
     std::string megabyte(1 << 20, 'x');
     const int   start = tovu::getTickCount();

@@ -82,6 +82,10 @@ depnn::WeightSet decodeWeights(const std::vector<char>& image, const Shape& shap
 // Builds the network from weights through a weight-file image.
 std::vector<char> imageOf(const Shape& shape, const depnn::WeightSet& weights);
 
+inline long long lengthOf(const std::vector<char>& image) {
+    return static_cast<long long>(image.size());
+}
+
 struct ModelOutput {
     double              value;
     std::vector<double> policy; // N^2, masked and normalised over empty cells

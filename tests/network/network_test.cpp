@@ -26,7 +26,7 @@ Network smallNetwork(unsigned seed) {
     Network n;
     n.weights = nettest::randomWeights(SMALL, seed);
     n.image   = nettest::imageOf(SMALL, n.weights);
-    n.net     = std::make_unique<QuoriboNetwork>(n.image.data());
+    n.net     = std::make_unique<QuoriboNetwork>(n.image.data(), nettest::lengthOf(n.image));
     return n;
 }
 
@@ -35,7 +35,7 @@ Network fullNetwork(unsigned seed) {
     Network n;
     n.image   = makeRandomWeightImage(FULL.n, FULL.b, FULL.f, FULL.h, seed);
     n.weights = nettest::decodeWeights(n.image, FULL);
-    n.net     = std::make_unique<QuoriboNetwork>(n.image.data());
+    n.net     = std::make_unique<QuoriboNetwork>(n.image.data(), nettest::lengthOf(n.image));
     return n;
 }
 
@@ -183,7 +183,7 @@ TEST_P(PassVariants, ReloadGivesTheSameResultsAsAFreshNetwork) {
     Network         fresh    = smallNetwork(2);
     const TestBoard board    = TestBoard::random(SMALL.n, 14, 0.3);
     const Output    before   = evaluate(reloaded.net.get(), GetParam(), board, 1);
-    EXPECT_EQ(reloaded.net->loadFromChar(fresh.image.data()),
+    EXPECT_EQ(reloaded.net->loadFromChar(fresh.image.data(), nettest::lengthOf(fresh.image)),
               static_cast<int>(weightFileSize(SMALL.n, SMALL.b, SMALL.f, SMALL.h)));
     const Output after    = evaluate(reloaded.net.get(), GetParam(), board, 1);
     const Output expected = evaluate(fresh.net.get(), GetParam(), board, 1);
@@ -261,7 +261,7 @@ TEST(NetworkOutput, NoProbabilityOnEmptyCellsGivesAnAllZeroPolicy) {
     for (int p = 1; p < SMALL.n * SMALL.n; ++p)
         weights.policyLayer[p] = -64.0f;
     const std::vector<char> image = nettest::imageOf(SMALL, weights);
-    QuoriboNetwork          net(image.data());
+    QuoriboNetwork          net(image.data(), nettest::lengthOf(image));
     TestBoard               board(SMALL.n);
     board.at(0, 0)   = 1;
     const Output out = evaluate(&net, 0, board, 1);

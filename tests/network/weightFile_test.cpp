@@ -32,7 +32,7 @@ struct Evaluation {
 };
 
 Evaluation evaluate(const std::vector<char>& image, TestBoard board, int sign) {
-    QuoriboNetwork            net(image.data());
+    QuoriboNetwork            net(image.data(), nettest::lengthOf(image));
     nettest::RowBuffer<float> policy(board.size(), board.size());
     Evaluation                result;
     result.value  = net.getOutput(board.rows(), sign, policy.rows());
@@ -125,18 +125,36 @@ TEST(WeightImageCheck, RefusesHeadersNoKernelCanRun) {
     }
 }
 
-TEST(WeightImageCheck, RefusesNetworksTooLargeToBuild) {
-    std::vector<char> header(64, 0);
-    header[0]          = 32;
-    header[1]          = 127;
-    header[2]          = static_cast<char>(0xF0); // F = 65520
-    header[3]          = static_cast<char>(0xFF);
-    header[4]          = static_cast<char>(0xFF);
-    header[5]          = static_cast<char>(0xFF);
-    const char* reason = nullptr;
-    // Claims to be huge; the image is tiny either way.
-    EXPECT_FALSE(checkWeightImage(header.data(), 1LL << 40, nullptr, &reason));
-    EXPECT_NE(reason, nullptr);
+TEST(WeightImageCheck, RefusesNetworksAboveTheMemoryCap) {
+    // Shapes self-play may try fit with room to spare; a header only claims a
+    // shape, so the lengths below pretend the whole file is there.
+    for (const Shape& s : {Shape{20, 10, 64, 64}, Shape{20, 6, 96, 128}, Shape{20, 6, 32, 32}}) {
+        EXPECT_LT(networkMemoryBytes(s.n, s.b, s.f, s.h) + weightFileSize(s.n, s.b, s.f, s.h),
+                  MAX_NETWORK_MEMORY_BYTES / 4 * 3)
+            << s.b << " " << s.f << " " << s.h;
+        std::vector<char> header(64, 0);
+        header[0] = static_cast<char>(s.n);
+        header[1] = static_cast<char>(s.b);
+        header[2] = static_cast<char>(s.f);
+        header[4] = static_cast<char>(s.h);
+        EXPECT_TRUE(checkWeightImage(header.data(), 1LL << 40, nullptr, nullptr));
+    }
+    // Each of these needs more: a deep or wide trunk, or a huge value layer.
+    for (const Shape& s : {Shape{20, 40, 64, 64}, Shape{32, 127, 65520, 65535},
+                           Shape{20, 1, 16, 65535}, Shape{20, 2, 512, 8}}) {
+        std::vector<char> header(64, 0);
+        header[0]          = static_cast<char>(s.n);
+        header[1]          = static_cast<char>(s.b);
+        header[2]          = static_cast<char>(s.f & 255);
+        header[3]          = static_cast<char>(s.f >> 8);
+        header[4]          = static_cast<char>(s.h & 255);
+        header[5]          = static_cast<char>(s.h >> 8);
+        const char* reason = nullptr;
+        EXPECT_FALSE(checkWeightImage(header.data(), 1LL << 40, nullptr, &reason))
+            << s.n << " " << s.b << " " << s.f << " " << s.h;
+        EXPECT_NE(reason, nullptr);
+        EXPECT_TRUE(makeZeroWeightSet(s.n, s.b, s.f, s.h).firstLayer.empty());
+    }
 }
 
 TEST(WeightImageCheck, IgnoresReservedBytesAndTrailingData) {
@@ -172,7 +190,7 @@ TEST(WeightImageWriting, RandomImagesAreSeededAndKeepActivationsInScale) {
     EXPECT_NE(a, makeRandomWeightImage(20, 6, 32, 32, 12));
     ASSERT_EQ(refusal(a), nullptr);
 
-    QuoriboNetwork net(a.data());
+    QuoriboNetwork net(a.data(), nettest::lengthOf(a));
     TestBoard      board = TestBoard::random(20, 3, 0.3);
     net.simdType         = 0;
     const float value    = net.getOutput(board.rows(), 1, nullptr);
@@ -203,16 +221,48 @@ TEST(WeightFileIo, WritesAndReadsBack) {
     EXPECT_EQ(std::vector<char>(data, data + length), image);
     delete[] data;
 
-    ASSERT_TRUE(writeWeightFile(path.c_str(), {}));
+    // Trailing bytes are never read.
+    std::vector<char> longer = image;
+    longer.resize(image.size() + 5000, 'x');
+    ASSERT_TRUE(writeWeightFile(path.c_str(), longer));
     data = readWeightFile(path.c_str(), &length);
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(length, 0);
-    EXPECT_FALSE(checkWeightImage(data, length, nullptr, nullptr));
+    EXPECT_EQ(std::vector<char>(data, data + length), image);
     delete[] data;
     std::remove(path.c_str());
 
-    EXPECT_EQ(readWeightFile(tempPath("missing/none.bin").c_str(), &length), nullptr);
+    const char* reason = "unset";
+    EXPECT_EQ(readWeightFile(tempPath("missing/none.bin").c_str(), &length, &reason), nullptr);
+    EXPECT_EQ(reason, nullptr);
     EXPECT_FALSE(writeWeightFile(tempPath("missing/none.bin").c_str(), image));
+}
+
+// Files the brain must refuse without reading them whole: the reason comes
+// from the header and the file's size alone.
+TEST(WeightFileIo, RefusesFilesByHeaderAndSize) {
+    const std::vector<char> image = smallImage(4);
+    std::vector<char>       huge(64, 0);
+    huge[0]                         = 20;
+    huge[1]                         = 1;
+    huge[2]                         = 16;
+    huge[4]                         = static_cast<char>(0xFF);
+    huge[5]                         = static_cast<char>(0xFF); // H = 65535: a 200 MB value layer
+    const std::vector<char> files[] = {
+        {},
+        std::vector<char>(image.begin(), image.begin() + 40),
+        std::vector<char>(image.begin(), image.end() - 1),
+        huge,
+    };
+    const std::string path = tempPath("refused.bin");
+    for (const std::vector<char>& file : files) {
+        ASSERT_TRUE(writeWeightFile(path.c_str(), file));
+        long long   length = -1;
+        const char* reason = nullptr;
+        EXPECT_EQ(readWeightFile(path.c_str(), &length, &reason), nullptr) << file.size();
+        EXPECT_NE(reason, nullptr) << file.size();
+        EXPECT_EQ(length, -1);
+    }
+    std::remove(path.c_str());
 }
 
 // Random damage to a valid image: whatever checkWeightImage accepts must
@@ -240,7 +290,7 @@ TEST(WeightImageFuzz, AcceptedImagesAlwaysBuildAndEvaluate) {
         std::copy(exact.begin(), exact.end(), heap);
         if (checkWeightImage(heap, static_cast<long long>(exact.size()), nullptr, nullptr)) {
             ++accepted;
-            QuoriboNetwork            net(heap);
+            QuoriboNetwork            net(heap, static_cast<long long>(exact.size()));
             TestBoard                 board = TestBoard::random(net.boardSize, round, 0.5);
             nettest::RowBuffer<float> policy(net.boardSize, net.boardSize);
             const float               value = net.getOutput(board.rows(), 1, policy.rows());
@@ -251,15 +301,36 @@ TEST(WeightImageFuzz, AcceptedImagesAlwaysBuildAndEvaluate) {
     EXPECT_GT(accepted, 20);
 }
 
+// The network checks the length it is given, whoever calls it.
+TEST(NetworkFromImage, ChecksTheImageLength) {
+    const std::vector<char> image = smallImage(5);
+    const long long         exact = nettest::lengthOf(image);
+    QuoriboNetwork          cut(image.data(), exact - 1);
+    EXPECT_EQ(cut.boardSize, 0);
+
+    QuoriboNetwork          net(image.data(), exact);
+    TestBoard               board  = TestBoard::random(SMALL.n, 6, 0.4);
+    const float             before = net.getOutput(board.rows(), 1, nullptr);
+    const std::vector<char> other  = smallImage(6);
+    EXPECT_EQ(net.loadFromChar(other.data(), exact - 1), 0);
+    EXPECT_EQ(net.loadFromChar(nullptr, exact), 0);
+    EXPECT_EQ(net.getOutput(board.rows(), 1, nullptr), before);
+    EXPECT_EQ(net.loadFromChar(other.data(), exact), exact);
+    EXPECT_NE(net.getOutput(board.rows(), 1, nullptr), before);
+
+    QuoriboNetwork empty(nullptr, 0);
+    EXPECT_EQ(empty.loadFromChar(image.data(), exact), 0);
+}
+
 TEST(NetworkFromBadHeader, BuildsAnEmptyNetwork) {
     std::vector<char> header(64, 0);
     header[0] = static_cast<char>(-4);
     header[1] = 2;
     header[2] = 16;
-    QuoriboNetwork net(header.data());
+    QuoriboNetwork net(header.data(), nettest::lengthOf(header));
     EXPECT_EQ(net.boardSize, 0);
     EXPECT_EQ(net.getOutput(nullptr, 1, nullptr), 0.5f);
 
-    QuoriboNetwork none(nullptr);
+    QuoriboNetwork none(nullptr, 0);
     EXPECT_EQ(none.getOutput(nullptr, 1, nullptr), 0.5f);
 }

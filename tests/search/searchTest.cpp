@@ -168,12 +168,13 @@ TEST_F(SearchTest, LoadFromCharRefusesBadImagesAndRebuildsOnNewShape) {
 
     // The rebuilt network evaluates like one built directly from the image.
     TestBoard             board(N, "\n\n...X.O\n");
-    depnn::QuoriboNetwork direct(deeper.data());
+    depnn::QuoriboNetwork direct(deeper.data(), static_cast<long long>(deeper.size()));
     EXPECT_FLOAT_EQ(search.network->getOutput(board, 1, nullptr),
                     direct.getOutput(board, 1, nullptr));
 }
 
 TEST_F(SearchTest, NothingHappensWithoutANetwork) {
+    EXPECT_FALSE(search.selection()) << "no root yet";
     TestBoard board(N);
     startSearch(board, -1);
     search.exploreRoot();
@@ -385,6 +386,13 @@ TEST_F(SearchTest, UncachedSimulationAndFailedDescents) {
     EXPECT_EQ(search.simulations, 2);
     EXPECT_EQ(tree.root->childCount, children);
     EXPECT_FLOAT_EQ(tree.root->visits, 2);
+
+    // A long search with a broken network fails thousands of times: the
+    // count stops at the largest int instead of overflowing.
+    for (int i = 0; i < 3000; ++i)
+        search.iterate();
+    EXPECT_EQ(search.evaluations, std::numeric_limits<int>::max());
+    EXPECT_EQ(search.simulations, 2);
 }
 
 TEST_F(SearchTest, BackupCreditsEachSide) {

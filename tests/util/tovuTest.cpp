@@ -76,6 +76,12 @@ TEST(StringTest, ZeroCapacityGetsRoomForTerminator) {
     String target(0);
     String("a,b").split(&target, ',', 1);
     EXPECT_EQ(text(target), "b");
+    for (int value : {7, -2147483647 - 1}) {
+        String number(0);
+        number.append(value);
+        EXPECT_EQ(text(number), std::to_string(value));
+        EXPECT_GE(number.capacity, number.length + 1);
+    }
     char printed[1] = {'x'};
     String(0).print(printed);
     EXPECT_EQ(printed[0], 0);

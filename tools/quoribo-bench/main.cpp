@@ -61,10 +61,11 @@ int main(int argc, char** argv) {
     const std::string path = argc > 1 ? argv[1] : defaultNetworkPath(argc > 0 ? argv[0] : nullptr);
 
     long long                     length = 0;
-    const std::unique_ptr<char[]> image(depnn::readWeightFile(path.c_str(), &length));
-    const char*                   reason = "cannot be read";
-    if (!image || !depnn::checkWeightImage(image.get(), length, nullptr, &reason)) {
-        std::fprintf(stderr, "quoribo-bench: %s: %s\n", path.c_str(), reason);
+    const char*                   reason = nullptr;
+    const std::unique_ptr<char[]> image(depnn::readWeightFile(path.c_str(), &length, &reason));
+    if (!image) {
+        std::fprintf(stderr, "quoribo-bench: %s: %s\n", path.c_str(),
+                     reason != nullptr ? reason : "cannot be read");
         return 1;
     }
 
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
     testSpeed();
     pathToNetwork = nullptr;
 
-    QuoriboNetwork      net(image.get());
+    QuoriboNetwork      net(image.get(), length);
     const int           n = net.boardSize;
     std::vector<int>    cells(n * n);
     std::vector<int*>   board;

@@ -184,19 +184,19 @@ void printPretty(const Position& position, float value) {
 std::unique_ptr<depnn::QuoriboNetwork> loadNetwork(const std::string& path, bool fast,
                                                    int* boardSize) {
     long long                     length = 0;
-    const std::unique_ptr<char[]> image(depnn::readWeightFile(path.c_str(), &length));
-    if (!image) {
+    const char*                   reason = nullptr;
+    const std::unique_ptr<char[]> image(depnn::readWeightFile(path.c_str(), &length, &reason));
+    if (!image && reason == nullptr) {
         std::fprintf(stderr, "quoribo-eval: cannot read network file '%s'\n", path.c_str());
         return nullptr;
     }
     depnn::NetworkShape shape{};
-    const char*         reason = "";
-    if (!depnn::checkWeightImage(image.get(), length, &shape, &reason)) {
+    if (!image || !depnn::checkWeightImage(image.get(), length, &shape, &reason)) {
         std::fprintf(stderr, "quoribo-eval: '%s' is not a usable network: %s\n", path.c_str(),
                      reason);
         return nullptr;
     }
-    auto network = std::make_unique<depnn::QuoriboNetwork>(image.get());
+    auto network = std::make_unique<depnn::QuoriboNetwork>(image.get(), length);
     if (!fast)
         network->simdType = 0;
     *boardSize = shape.boardSize;
