@@ -1,11 +1,12 @@
 # Entry points for a fresh machine:
 #   make demo   installs what is missing, builds, and plays one demo game through the protocol
-#   make test   installs what is missing, builds, and runs every test (release and sanitizer builds)
+#   make test   installs what is missing, builds, and runs every test (release and sanitizer
+#               builds, then a minute of coverage-guided fuzzing per fuzz target)
 
 JOBS   ?= $(shell nproc)
 WERROR ?= $(if $(CI),ON,OFF)
 
-.PHONY: all setup release asan demo test test-release test-asan bench clean
+.PHONY: all setup release asan demo test test-release test-asan test-fuzz bench clean
 
 all: release
 
@@ -30,7 +31,12 @@ test-release: release
 test-asan: asan
 	cd build/asan && ctest --output-on-failure -j $(JOBS)
 
-test: test-release test-asan
+# clang and libFuzzer, under AddressSanitizer and UBSan (build/fuzz).
+FUZZ_SECONDS ?= 60
+test-fuzz: setup
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+test: test-release test-asan test-fuzz
 
 bench: release
 	build/release/bin/quoribo-gbench

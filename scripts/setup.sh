@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev
-          python3 python3-numpy python3-torch python3-matplotlib libopenblas0-pthread)
+          python3 python3-numpy python3-torch python3-matplotlib libopenblas0-pthread
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ struct HostileCase {
     std::vector<std::string> answers;
     bool                     endsInput = false; // no ABOUT is appended
 };
+
+// ctest lists each case by its name rather than its bytes.
+void PrintTo(const HostileCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;

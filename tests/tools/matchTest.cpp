@@ -9,6 +9,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using toolstest::binPath;
 using toolstest::runCommand;
@@ -38,6 +39,19 @@ class MatchDriver : public ::testing::Test {
 
     int match(const std::string& arguments, std::string* output) {
         return runCommand(binPath("quoribo-match") + " " + arguments + " 2>/dev/null", output);
+    }
+
+    // A brain that answers OK to START and RESTART (logging them with its
+    // process id to log.txt), plays far-apart cells that never make a
+    // threat, the same ones in every game, and runs `onEnd` at END.
+    std::string spreadPlayer(const std::string& onEnd) {
+        return "#!/bin/sh\ncells='0,0 19,19 0,19 19,0 0,10 19,10 10,0 10,19'\ni=1\n"
+               "while read l; do\ncase \"$l\" in\n"
+               "START*|RESTART*) echo \"$$ $l\" >> " +
+               dir + "/log.txt; i=1; echo OK;;\n" +
+               "BEGIN*|TURN*|DONE*) echo \"$cells\" | cut -d' ' -f$i; i=$((i+1));;\n"
+               "END*) " +
+               onEnd + ";;\nesac\ndone\n";
     }
 
     std::string dir;
@@ -80,11 +94,12 @@ TEST_F(MatchDriver, BrainsThatFailLoseWithoutHangingTheDriver) {
         true);
     const std::string wrong = writeFile(
         "wrong.sh", "#!/bin/sh\nread l\necho OK\nwhile read l; do echo '25,3'; done\n", true);
-    const std::string silent = writeFile("silent.sh", "#!/bin/sh\nsleep 30\n", true);
+    const std::string silent  = writeFile("silent.sh", "#!/bin/sh\nsleep 30\n", true);
+    const std::string badExit = writeFile("bad-exit.sh", spreadPlayer("exit 3"), true);
     const std::pair<std::string, std::string> cases[] = {
         {hangs, "no answer within 1200 ms"}, {crashes, "exited"},
         {babbles, "answered \"nonsense\""},  {wrong, "illegal move 25,3"},
-        {silent, "did not answer START"},
+        {silent, "did not answer START"},    {badExit, "game 2: ended with exit status 3"},
     };
     for (const auto& c : cases) {
         std::string output;
@@ -98,6 +113,45 @@ TEST_F(MatchDriver, BrainsThatFailLoseWithoutHangingTheDriver) {
         EXPECT_NE(output.find(c.second), std::string::npos) << output;
         EXPECT_LT(tovu::getTickCount() - start, 15000) << c.first;
     }
+}
+
+TEST_F(MatchDriver, KeptBrainsBeginGamesWithStartAndRestart) {
+    const std::string player = writeFile("spread.sh", spreadPlayer("exit 0"), true);
+    const std::string memory = dir + "/rss.txt";
+    std::string       output;
+    ASSERT_EQ(match("--games 3 --keep-brains --quiet --rss-log " + memory + " " +
+                        binPath("pbrain-pattern") + " " + player,
+                    &output),
+              0)
+        << output;
+    EXPECT_EQ(winsOf(output, "pbrain-pattern"), 3) << output;
+    EXPECT_NE(output.find("no illegal or late moves"), std::string::npos) << output;
+
+    // One process served all three games.
+    std::ifstream            log(dir + "/log.txt");
+    std::string              pid, command, size, firstPid;
+    std::vector<std::string> commands;
+    while (log >> pid >> command) {
+        if (command == "START")
+            log >> size;
+        if (firstPid.empty())
+            firstPid = pid;
+        EXPECT_EQ(pid, firstPid);
+        commands.push_back(command);
+    }
+    EXPECT_EQ(commands, (std::vector<std::string>{"START", "RESTART", "START"}));
+
+    // A line per move: game, move number, brain, resident kB.
+    std::ifstream rss(memory);
+    int           game = 0, moveNumber = 0, rows = 0;
+    long          kb = 0;
+    std::string   brain;
+    while (rss >> game >> moveNumber >> brain >> kb) {
+        ++rows;
+        EXPECT_GT(kb, 0) << brain;
+    }
+    EXPECT_EQ(game, 3);
+    EXPECT_GE(rows, 3 * 9); // at least five moves of the pattern brain and four of the other
 }
 
 TEST_F(MatchDriver, MatchTimeIsEnforcedAcrossMoves) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,15 @@ void ignoreBrokenPipes() {
         return true;
     }();
     (void)done;
+}
+
+// "" for a normal exit with status 0, else what ended the process.
+std::string describeEnd(int status) {
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status) == 0 ? "" : "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return "signal " + std::to_string(WTERMSIG(status));
+    return "unknown end";
 }
 
 void closeFd(int* fd) {
@@ -127,21 +137,44 @@ ReadStatus BrainProcess::readLine(std::string* line, int timeoutMs) {
     return ReadStatus::Line;
 }
 
-void BrainProcess::stop(int graceMs) {
+std::string BrainProcess::stop(int graceMs) {
     if (pid <= 0)
-        return;
+        return "";
     send("END");
     closeFd(&toBrain);
-    const int deadline = tovu::getTickCount() + graceMs;
-    while (tovu::getTickCount() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            pid = -1;
-            break;
-        }
+    std::string how      = "still running after END";
+    const int   deadline = tovu::getTickCount() + graceMs;
+    while (checkAlive(&how) && tovu::getTickCount() < deadline)
         usleep(2000);
-    }
     kill();
+    return how;
+}
+
+bool BrainProcess::checkAlive(std::string* how) {
+    if (pid <= 0)
+        return false;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) != pid)
+        return true;
+    pid  = -1;
+    *how = describeEnd(status);
+    return false;
+}
+
+long BrainProcess::residentKb() const {
+    if (pid <= 0)
+        return -1;
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string   key;
+    long          value = -1;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 16, '\n');
+    }
+    return -1;
 }
 
 void BrainProcess::closePipes() {

@@ -30,9 +30,18 @@ class BrainProcess {
     ReadStatus readLine(std::string* line, int timeoutMs);
 
     // Sends END, gives the brain `graceMs` to exit, then kills it; always reaps.
-    void stop(int graceMs);
+    // Returns how it ended: empty for exit status 0 within the grace, else
+    // "exit status N", "signal N" or "still running after END".
+    std::string stop(int graceMs);
 
     bool isRunning() const { return pid > 0; }
+
+    // Whether the process has not ended yet; once it has, it is reaped and
+    // *how says how it ended (as stop() does).
+    bool checkAlive(std::string* how);
+
+    // The process's resident memory in kB (VmRSS), or -1 when unknown.
+    long residentKb() const;
 
   private:
     bool takeBufferedLine(std::string* line);

@@ -1,6 +1,9 @@
 // Plays two brains against each other through the protocol and prints the
 // result. Each game starts both brains afresh, so a crash in one game cannot
-// spoil the next; every answer is checked for format, legality and time.
+// spoil the next; every answer is checked for format, legality and time, and
+// a brain that does not exit with status 0 after END counts as a fault.
+// With --keep-brains each brain process serves game after game, which starts
+// with START or RESTART as managers do; a brain that failed is started anew.
 //
 //   quoribo-match [options] BRAIN1 BRAIN2
 //
@@ -26,7 +29,7 @@
 namespace {
 
 constexpr int kGraceMs     = 1000; // allowed beyond the limit for pipes and scheduling
-constexpr int kStopGraceMs = 500;
+constexpr int kStopGraceMs = 3000; // sanitizer builds check for leaks as they exit
 
 enum Verbosity { kQuiet, kNormal, kVerbose };
 
@@ -42,6 +45,8 @@ struct Options {
     uint64_t    seed           = 1;
     Verbosity   verbosity      = kNormal;
     bool        slowestReport  = false;
+    bool        keepBrains     = false;
+    std::string residentLog; // file for each brain's resident memory after each move
 };
 
 struct BrainStats {
@@ -71,7 +76,10 @@ void printUsage() {
                  "  --swap                play each opening twice, colours swapped\n"
                  "  --seed S              seed for random openings (default 1)\n"
                  "  --verbose | --quiet   every move with its time | summary only\n"
-                 "  --max-move-ms-report  name the slowest move of each brain\n");
+                 "  --max-move-ms-report  name the slowest move of each brain\n"
+                 "  --keep-brains         one process per brain for the whole match; games\n"
+                 "                        begin alternately with START and RESTART\n"
+                 "  --rss-log FILE        after every move: game, move, brain, resident kB\n");
 }
 
 std::string baseName(const std::string& path) {
@@ -122,6 +130,12 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->verbosity = kQuiet;
         } else if (arg == "--max-move-ms-report") {
             options->slowestReport = true;
+        } else if (arg == "--keep-brains") {
+            options->keepBrains = true;
+        } else if (arg == "--rss-log") {
+            if (!hasValue)
+                return false;
+            options->residentLog = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
             return false;
         } else {
@@ -172,43 +186,57 @@ tools::ReadStatus readAnswer(tools::BrainProcess* brain, std::string* line, int 
     }
 }
 
+// Sends START or RESTART, which must be answered OK.
+bool beginGame(tools::BrainProcess* brain, const std::string& command, int timeoutMs,
+               std::string* why) {
+    const std::string word = tools::commandWord(command);
+    std::string       answer;
+    if (!brain->send(command)) {
+        *why = "exited before " + word;
+        return false;
+    }
+    const tools::ReadStatus status = readAnswer(brain, &answer, tovu::getTickCount() + timeoutMs);
+    if (status == tools::ReadStatus::Line && tools::trim(answer) == "OK")
+        return true;
+    *why = status == tools::ReadStatus::Timeout  ? "did not answer " + word
+           : status == tools::ReadStatus::Closed ? "exited after " + word
+                                                 : "answered " + word + " with \"" + answer + "\"";
+    return false;
+}
+
+const std::string startCommand = "START " + std::to_string(tools::kBoardSize);
+
 bool startBrain(tools::BrainProcess* brain, const std::string& path, int timeoutMs,
                 std::string* why) {
     if (!brain->start(path)) {
         *why = "could not be started";
         return false;
     }
-    std::string answer;
-    if (!brain->send("START " + std::to_string(tools::kBoardSize))) {
-        *why = "exited before START";
-        return false;
-    }
-    const tools::ReadStatus status = readAnswer(brain, &answer, tovu::getTickCount() + timeoutMs);
-    if (status == tools::ReadStatus::Line && tools::trim(answer) == "OK")
-        return true;
-    *why = status == tools::ReadStatus::Timeout  ? "did not answer START"
-           : status == tools::ReadStatus::Closed ? "exited after START"
-                                                 : "answered START with \"" + answer + "\"";
-    return false;
+    return beginGame(brain, startCommand, timeoutMs, why);
 }
 
 class Game {
   public:
-    Game(const Options& matchOptions, BrainStats* matchStats, int number)
-        : options(matchOptions), stats(matchStats), gameNumber(number) {}
+    Game(const Options& matchOptions, BrainStats* matchStats, tools::BrainProcess* brains,
+         std::FILE* residentLog, int number)
+        : options(matchOptions), stats(matchStats), process(brains), memoryLog(residentLog),
+          gameNumber(number) {}
 
     GameResult play(const std::vector<tools::Stone>& opening, int firstBrain);
 
     const tools::GameBoard& finalBoard() const { return board; }
 
   private:
+    bool prepareBrain(int brain, std::string* why);
     bool requestMove(int brain, std::string* why);
     bool sendRequest(int brain);
+    void logResidentMemory(int brain);
 
     const Options&            options;
-    BrainStats*               stats; // borrowed: the two brains' match statistics
+    BrainStats*               stats;     // borrowed: the two brains' match statistics
+    tools::BrainProcess*      process;   // borrowed: the two brains' processes
+    std::FILE*                memoryLog; // borrowed; null when not asked for
     int                       gameNumber;
-    tools::BrainProcess       process[2];
     tools::GameBoard          board;
     std::vector<tools::Stone> history;
     int                       side[2]     = {1, -1};
@@ -235,6 +263,34 @@ bool Game::sendRequest(int brain) {
         ok = ok && p.send(std::to_string(s.row) + "," + std::to_string(s.col) + "," +
                           (s.sign == side[brain] ? "1" : "2"));
     return ok && p.send("DONE");
+}
+
+// Ends a brain's process, noting a fault unless it exited with status 0.
+void stopBrain(tools::BrainProcess* process, BrainStats* stats, int gameNumber) {
+    const std::string how = process->stop(kStopGraceMs);
+    if (!how.empty())
+        stats->faults.push_back("game " + std::to_string(gameNumber) + ": ended with " + how);
+}
+
+// A fresh process with START, or, with --keep-brains, the running one with
+// START in odd games and RESTART in even ones. A kept brain that has died
+// since the last game is a fault, and is started anew.
+bool Game::prepareBrain(int brain, std::string* why) {
+    tools::BrainProcess& p = process[brain];
+    std::string          how;
+    if (options.keepBrains && p.isRunning() && !p.checkAlive(&how))
+        stats[brain].faults.push_back("before game " + std::to_string(gameNumber) +
+                                      ": ended with " + (how.empty() ? "exit status 0" : how));
+    if (!p.isRunning())
+        return startBrain(&p, options.brains[brain], options.startMs, why);
+    return beginGame(&p, gameNumber % 2 == 1 ? startCommand : "RESTART", options.startMs, why);
+}
+
+void Game::logResidentMemory(int brain) {
+    if (memoryLog == nullptr)
+        return;
+    std::fprintf(memoryLog, "%d %zu %s %ld\n", gameNumber, history.size(),
+                 stats[brain].name.c_str(), process[brain].residentKb());
 }
 
 // Asks `brain` for its move and plays it; false (with the reason) when the
@@ -268,6 +324,7 @@ bool Game::requestMove(int brain, std::string* why) {
         return false;
     }
     s.moveMs.push_back(elapsed);
+    logResidentMemory(brain);
     if (elapsed > s.slowestMs) {
         s.slowestMs   = elapsed;
         s.slowestGame = gameNumber;
@@ -301,9 +358,10 @@ GameResult Game::play(const std::vector<tools::Stone>& opening, int firstBrain) 
     history = opening;
 
     bool        ready[2];
+    bool        failed[2] = {false, false};
     std::string why[2];
     for (int b = 0; b < 2; ++b)
-        ready[b] = startBrain(&process[b], options.brains[b], options.startMs, &why[b]);
+        failed[b] = !(ready[b] = prepareBrain(b, &why[b]));
     if (!ready[0] || !ready[1]) {
         for (int b = 0; b < 2; ++b)
             if (!ready[b])
@@ -321,8 +379,9 @@ GameResult Game::play(const std::vector<tools::Stone>& opening, int firstBrain) 
             const int   toMove = history.size() % 2 == 0 ? firstBrain : 1 - firstBrain;
             std::string reason;
             if (!requestMove(toMove, &reason)) {
-                result.winner = 1 - toMove;
-                result.reason = stats[toMove].name + " " + reason;
+                failed[toMove] = true;
+                result.winner  = 1 - toMove;
+                result.reason  = stats[toMove].name + " " + reason;
                 break;
             }
             if (board.makesFive(history.back().row, history.back().col)) {
@@ -332,8 +391,10 @@ GameResult Game::play(const std::vector<tools::Stone>& opening, int firstBrain) 
             }
         }
     }
-    for (tools::BrainProcess& p : process)
-        p.stop(kStopGraceMs);
+    // A kept brain goes on to the next game unless it failed in this one.
+    for (int b = 0; b < 2; ++b)
+        if (!options.keepBrains || failed[b])
+            stopBrain(&process[b], &stats[b], gameNumber);
     result.moves = static_cast<int>(history.size() - opening.size());
     return result;
 }
@@ -399,6 +460,16 @@ int main(int argc, char** argv) {
         stats[1].name += "#2";
     }
 
+    std::FILE* residentLog = nullptr;
+    if (!options.residentLog.empty()) {
+        residentLog = std::fopen(options.residentLog.c_str(), "w");
+        if (residentLog == nullptr) {
+            std::fprintf(stderr, "cannot write %s\n", options.residentLog.c_str());
+            return 2;
+        }
+    }
+
+    tools::BrainProcess brains[2];
     for (int g = 0; g < options.games; ++g) {
         const int                 openingIndex = options.swap ? g / 2 : g;
         std::vector<tools::Stone> opening;
@@ -409,7 +480,7 @@ int main(int argc, char** argv) {
             opening = tools::randomOpening(options.randomOpenings, &rng);
         }
         const int  firstBrain = g % 2;
-        Game       game(options, stats, g + 1);
+        Game       game(options, stats, brains, residentLog, g + 1);
         GameResult result = game.play(opening, firstBrain);
         if (result.winner < 0) {
             ++stats[0].draws;
@@ -427,6 +498,10 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
+    for (int b = 0; b < 2; ++b)
+        stopBrain(&brains[b], &stats[b], options.games);
+    if (residentLog != nullptr)
+        std::fclose(residentLog);
     printSummary(options, stats, options.games);
     return 0;
 }
