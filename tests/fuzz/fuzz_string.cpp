@@ -23,6 +23,7 @@ void checkTerminated(const tovu::String& s) {
 // A String holding exactly these bytes, NUL bytes included.
 void fill(tovu::String* s, const std::string& text) {
     s->clear();
+    s->increaseSize(static_cast<int>(text.size()));
     for (char c : text)
         s->append(c);
 }
