@@ -8,7 +8,8 @@
 # with a fresh brain process per game, half with one process kept across games
 # that begin alternately with START and RESTART. The brain's resident memory
 # is logged after every move. Then the sanitizer build (build/asan) plays a
-# few games of both kinds with LeakSanitizer watching its exits.
+# few games of both kinds with LeakSanitizer watching its exits (its moves,
+# several times slower, are not held to the time limit).
 # Passes with 0 crashes, 0 illegal or late moves, every game recorded, the
 # kept process's memory flat after its first game (under 1 MB of growth) and
 # 0 leaks. Logs stay in the printed work folder.
@@ -78,9 +79,11 @@ for name in ("per-game", "kept", "leak-per-game", "leak-kept"):
     print("%-14s %3d games (%d recorded): quoribo %d wins, %d losses, %d draws; %d moves, "
           "slowest %d ms; %d faults (%d crashes)" % (name, games, recorded, brain[0], brain[1],
           brain[2], brain[3], brain[4], len(faults), len(crashes)))
+    # The sanitizer build is slow: its late moves are listed, not counted.
+    counted = [f for f in faults if not (name.startswith("leak") and ": late," in f)]
     for f in faults:
         print("    fault:", f)
-    ok = ok and recorded == games and not faults
+    ok = ok and recorded == games and not counted
     if not name.startswith("leak"):
         total_games += games
         total_moves += brain[3]
