@@ -65,13 +65,15 @@ def parse_args(argv):
     p = argparse.ArgumentParser(prog="python3 -m quoribo.reinforce", description=__doc__,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--init", required=True,
-                   help="network.bin of the current best, or a checkpoint.pt of its training")
+                   help="network.bin of the current best, a checkpoint.pt of its training, "
+                        "or N,B,F,H for a fresh network of that shape")
     p.add_argument("--selfplay", nargs="+", required=True,
                    help="self-play record files or globs, oldest first")
     p.add_argument("--teacher", nargs="*", default=[], help="teacher record files or globs")
     p.add_argument("--teacher-share", type=float, default=0.0,
                    help="share of every batch taken from the teacher records")
     p.add_argument("--steps", type=int, default=1500)
+    p.add_argument("--minutes", type=float, help="also stop after this long")
     p.add_argument("--batch", type=int, default=256)
     p.add_argument("--lr", type=float, default=5e-4, help="Adam learning rate")
     p.add_argument("--l2", type=float, default=1e-4)
@@ -100,7 +102,12 @@ def parse_args(argv):
 
 
 def load_start(path):
-    """A TrainingNet from a network.bin (fresh helper head) or a checkpoint."""
+    """A TrainingNet from a network.bin (fresh helper head), a checkpoint, or
+    a shape N,B,F,H (everything fresh)."""
+    if not os.path.exists(path) and path.count(",") == 3:
+        arch = Arch.parse(path)
+        arch.check()
+        return TrainingNet(QuoriboNet(arch))
     if path.endswith(".pt"):
         saved = torch.load(path, map_location="cpu", weights_only=False)
         model = TrainingNet(QuoriboNet(Arch.parse(saved["arch"])))
@@ -262,7 +269,11 @@ def train(args):
     write_metrics(metrics, score_row(0, [float("nan")] * 5, initial, 0.0))
     sums, count = np.zeros(5), 0
     bar = ProgressBar()
+    steps = args.steps
     for step in range(1, args.steps + 1):
+        if args.minutes is not None and time.monotonic() - start > args.minutes * 60:
+            steps = step - 1
+            break
         p, v, r, _ = batch_losses(model, batches.next(args.batch))
         l2 = args.l2 * model.l2_penalty()
         loss = p + v + args.reply_weight * r + l2
@@ -279,13 +290,18 @@ def train(args):
                                              time.monotonic() - start))
             sums, count = np.zeros(5), 0
         spent = time.monotonic() - start
-        bar.update(step / args.steps, spent / step * (args.steps - step),
-                   f"step {step} loss {float(loss):.4f}")
+        done = step / args.steps
+        if args.minutes is not None:
+            done = max(done, spent / (args.minutes * 60))
+        bar.update(done, spent / done - spent, f"step {step} loss {float(loss):.4f}")
     bar.close()
+    if steps < args.steps and count:
+        write_metrics(metrics, score_row(steps, sums / count, held_out_scores(model, held),
+                                         time.monotonic() - start))
     final = held_out_scores(model, held)
     references = {path: held_out_scores(TrainingNet(weights.load(path)), held)
                   for path in args.reference}
-    return model, positions, held, initial, final, references, time.monotonic() - start
+    return model, positions, held, initial, final, references, time.monotonic() - start, steps
 
 
 def score_row(step, means, scores, elapsed):
@@ -304,7 +320,7 @@ def main(argv=None):
     args = parse_args(argv)
     torch.set_num_threads(args.threads)
     try:
-        model, positions, held, initial, final, refs, elapsed = train(args)
+        model, positions, held, initial, final, refs, elapsed, steps = train(args)
     except (OSError, ValueError, FloatingPointError) as err:
         print(f"error: {err}", file=sys.stderr)
         return 1
@@ -315,14 +331,14 @@ def main(argv=None):
         print(f"warning: {clamped} weights clamped to +-{weights.WEIGHT_LIMIT}", file=sys.stderr)
     torch.save({"arch": str(model.net.arch), "model": model.state_dict()},
                os.path.join(args.out, "checkpoint.pt"))
-    summary = {"steps": args.steps, "positions": len(positions),
+    summary = {"steps": steps, "positions": len(positions),
                "full_positions": int(positions.full.sum()), "held_out_positions": len(held),
                "seconds": round(elapsed, 1), "start": scores_dict(initial),
                "final": scores_dict(final),
                "references": {os.path.basename(k): scores_dict(v) for k, v in refs.items()}}
     with open(os.path.join(args.out, "summary.json"), "w") as out:
         json.dump(summary, out, indent=1)
-    print(f"{args.steps} steps in {format_duration(elapsed)}; held out: policy loss "
+    print(f"{steps} steps in {format_duration(elapsed)}; held out: policy loss "
           f"{initial[0]:.4f} -> {final[0]:.4f}, value loss {initial[1]:.4f} -> {final[1]:.4f}, "
           f"top-1 {initial[2] * 100:.1f}% -> {final[2] * 100:.1f}%; wrote {network}",
           file=sys.stderr)
