@@ -231,13 +231,14 @@ TEST(SearchSignature, LongSearchWithFullCacheAndReRootedTrees) {
     EXPECT_EQ(hex(searchSignature(s.search)), hex(expected[type - 1][2]));
 }
 
-// The player with the shipped network: the moves it chooses and its tree
-// after a BOARD and two TURNs. The clock never ends a search here: the
+// The player with generation 0's network (weights/history/, fixed for good
+// while weights/network.bin moves on with training): the moves it chooses and
+// its tree after a BOARD and two TURNs. The clock never ends a search here: the
 // start time lies in the future, so each search runs until its small node
 // pool is full, a fixed number of simulations.
-TEST(SearchSignature, PlayerMovesWithTheShippedNetwork) {
+TEST(SearchSignature, PlayerMovesWithGenerationZero) {
     long long length = 0;
-    char*     data   = depnn::readWeightFile(QUORIBO_SOURCE_DIR "/weights/network.bin", &length);
+    char* data = depnn::readWeightFile(QUORIBO_SOURCE_DIR "/weights/history/gen-000.bin", &length);
     ASSERT_NE(data, nullptr);
     std::srand(17);
     LearningPlayer player(N, 6000);
