@@ -22,13 +22,20 @@ generation; the newest is the best), weights/selfplay/generations.csv (one row
 per round), weights/selfplay/rounds/round-NNN/ (training metrics, gating and
 confirmation output) and weights/selfplay/elo.png. Bulky and local:
 training/data/selfplay/ (the games) and training/runs/loop/ (training runs).
+The promoted round's checkpoint.pt (the network with its helper head) is kept
+beside its records, so the next generation trains on from it anywhere.
 Every step resumes where it stopped: the round a new start works on is the
-one after the table's last row, and its finished steps are not redone. On a
-new machine without the games the replay window refills as rounds are played.
+one after the table's last row, and its finished steps are not redone. A
+round's games go on from the last complete game only when they were started
+by the same network, seed and search settings (round-NNN.json beside them
+says which); otherwise the file is set aside as round-NNN.bin.stale and the
+round is played again. On a new machine without the games the replay window
+refills as rounds are played.
 """
 
 import argparse
 import csv
+import hashlib
 import json
 import math
 import os
@@ -108,10 +115,20 @@ def round_name(r):
 
 
 def count_games(path):
-    """Complete games in a self-play file (0 when there is none)."""
+    """Complete games in a self-play file; 0 when there is none or it is
+    damaged, which leaves it to quoribo-selfplay to keep the sound games before
+    the damage and play on."""
     if not os.path.exists(path):
         return 0
-    return len(selfplay.read_games(path))
+    try:
+        return len(selfplay.read_games(path))
+    except ValueError:
+        return 0
+
+
+def file_digest(path):
+    with open(path, "rb") as src:
+        return hashlib.sha256(src.read()).hexdigest()
 
 
 class Loop:
@@ -132,6 +149,23 @@ class Loop:
         c = self.cfg
         games = os.path.join(self.paths.games, round_name(r) + ".bin")
         os.makedirs(self.paths.games, exist_ok=True)
+        # Games of another network or other settings (a different history of
+        # the table, an edited loop.json, a file from before these stamps)
+        # must not be mixed into the round: set them aside.
+        stamp = os.path.join(self.paths.games, round_name(r) + ".json")
+        started = {"network": file_digest(best), "seed": 1000 + r,
+                   **{k: c[k] for k in ("full_sims", "fast_sims", "full_share")}}
+        previous = None
+        if os.path.exists(stamp):
+            with open(stamp) as src:
+                previous = json.load(src)
+        if os.path.exists(games) and previous != started:
+            log(f"round {r}: {games} was not started by this network and these settings; "
+                "set aside, the round starts again")
+            os.replace(games, games + ".stale")
+        if previous != started:
+            with open(stamp, "w") as out:
+                json.dump(started, out, indent=1)
         if count_games(games) < c["games_per_round"]:
             run([self.tool("quoribo-selfplay"), "play", best, games,
                  "--games", str(c["games_per_round"]), "--seed", str(1000 + r),
@@ -216,8 +250,12 @@ class Loop:
         promoted_in = [int(x["round"]) for x in rows if x["promoted"] == "1"]
         init = best
         if promoted_in:
-            checkpoint = os.path.join(self.paths.runs, round_name(promoted_in[-1]), "checkpoint.pt")
-            init = checkpoint if os.path.exists(checkpoint) else best
+            name = round_name(promoted_in[-1])
+            for folder in (os.path.join(self.paths.runs, name), os.path.join(self.paths.rounds, name)):
+                checkpoint = os.path.join(folder, "checkpoint.pt")
+                if os.path.exists(checkpoint):
+                    init = checkpoint
+                    break
         log(f"round {r}: training from {os.path.relpath(init, REPO)}")
         out = self.train_round(r, init, rows)
         candidate = os.path.join(out, "network.bin")
@@ -244,7 +282,8 @@ class Loop:
             elo, err = prior_elo + gate["elo"], math.hypot(prior_err, half)
         keep = os.path.join(self.paths.rounds, round_name(r))
         os.makedirs(keep, exist_ok=True)
-        for name in ("metrics.csv", "summary.json", "gate.txt", "confirm.txt", "losses.png"):
+        kept = ["metrics.csv", "summary.json", "gate.txt", "confirm.txt", "losses.png"]
+        for name in kept + (["checkpoint.pt"] if promoted else []):
             source = os.path.join(self.paths.runs, round_name(r), name)
             if os.path.exists(source):
                 shutil.copy(source, keep)

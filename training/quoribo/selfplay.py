@@ -50,7 +50,10 @@ def read_games(path):
         (length,) = struct.unpack_from("<I", raw, at)
         if len(raw) - at - 4 < length:
             break
-        games.append(_decode(raw, at + 4, length, path))
+        try:
+            games.append(_decode(raw, at + 4, length, path))
+        except struct.error:
+            raise ValueError(f"{path}: game {len(games)} is malformed") from None
         at += 4 + length
     return games
 

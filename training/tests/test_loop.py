@@ -1,0 +1,68 @@
+"""The loop's resuming of a round's self-play games (quoribo-selfplay play on
+a tiny network)."""
+
+import argparse
+import contextlib
+import io
+import json
+import os
+import unittest
+
+import support
+from quoribo import loop, selfplay, weights
+
+
+def tool_dir():
+    eval_tool = support.eval_tool()
+    folder = os.path.dirname(eval_tool) if eval_tool else ""
+    needed = ("quoribo-selfplay", "quoribo-match", "pbrain-quoribo", "quoribo-teachergen")
+    return folder if folder and all(os.path.isfile(os.path.join(folder, t)) for t in needed) else None
+
+
+@unittest.skipUnless(tool_dir(), "the tools are not built: " + support.missing_tool_message())
+class RoundGamesTest(unittest.TestCase):
+    def setUp(self):
+        self.root = support.scratch_dir(self)
+        paths = loop.Paths(self.root)
+        os.makedirs(paths.history)
+        os.makedirs(os.path.dirname(paths.settings))
+        with open(paths.settings, "w") as out:
+            json.dump({"games_per_round": 3, "full_sims": 8, "fast_sims": 2, "full_share": 0.5,
+                       "workers": 2}, out)
+        self.best = paths.generation(0)
+        self.other = os.path.join(self.root, "other.bin")
+        weights.export(support.random_network(1, support.Arch(20, 1, 16, 8)), self.best)
+        weights.export(support.random_network(2, support.Arch(20, 1, 16, 8)), self.other)
+        self.loop = loop.Loop(argparse.Namespace(root=self.root, bin=tool_dir(), commit=False))
+
+    def play(self, network):
+        """The round's file and its bytes' digest."""
+        with contextlib.redirect_stdout(io.StringIO()):
+            path = self.loop.play_round(1, network)
+        return path, loop.file_digest(path)
+
+    def test_a_round_goes_on_only_from_its_own_games(self):
+        path, whole = self.play(self.best)
+        self.assertEqual(len(selfplay.read_games(path)), 3)
+        with open(path, "rb") as src:
+            raw = src.read()
+        last = len(raw) - len(raw) // 4
+
+        # Cut short inside a game, or its bytes zeroed after a crash: the
+        # sound games stay and the round ends as if never stopped.
+        for damaged in (raw[:last], raw[:last] + bytes(len(raw) - last)):
+            with open(path, "wb") as out:
+                out.write(damaged)
+            self.assertEqual(self.play(self.best)[1], whole)
+
+        # Games of another network, or without a stamp, are set aside.
+        _, again = self.play(self.other)
+        self.assertNotEqual(again, whole)
+        self.assertEqual(loop.file_digest(path + ".stale"), whole)
+        os.remove(os.path.join(os.path.dirname(path), "round-001.json"))
+        self.assertEqual(self.play(self.other)[1], again)
+        self.assertEqual(loop.file_digest(path + ".stale"), again)
+
+
+if __name__ == "__main__":
+    unittest.main()
