@@ -63,12 +63,24 @@ def summary(name):
     return int(header.group(1)), results, faults
 
 def rss(name):
+    """The brain's moves: game, move, resident kB, wall ms, CPU ms."""
     rows = []
     for line in open(os.path.join(work, name + ".rss")):
-        game, move, brain, kb = line.split()
+        game, move, brain, kb, wall, cpu = line.split()
         if brain.startswith("pbrain-quoribo"):
-            rows.append((int(game), int(move), int(kb)))
+            rows.append((int(game), int(move), int(kb), int(wall), int(cpu)))
     return rows
+
+def cpu_of(name, fault):
+    """A late move's wall and CPU time: a brain that used less processor time
+    than the limit was waiting for a processor (a loaded machine)."""
+    m = re.match(r"game (\d+) move (\d+): late", fault)
+    if not m:
+        return ""
+    for game, move, kb, wall, cpu in rss(name):
+        if (game, move) == (int(m.group(1)), int(m.group(2))):
+            return " (brain CPU time %d ms of %d ms)" % (cpu, wall)
+    return ""
 
 total_games = total_moves = 0
 for name in ("per-game", "kept", "leak-per-game", "leak-kept"):
@@ -82,11 +94,17 @@ for name in ("per-game", "kept", "leak-per-game", "leak-kept"):
     # The sanitizer build is slow: its late moves are listed, not counted.
     counted = [f for f in faults if not (name.startswith("leak") and ": late," in f)]
     for f in faults:
-        print("    fault:", f)
+        print("    fault:", f + cpu_of(name, f))
     ok = ok and recorded == games and not counted
     if not name.startswith("leak"):
         total_games += games
         total_moves += brain[3]
+
+for name in ("per-game", "kept"):
+    walls = sorted(r[3] for r in rss(name))
+    cpus = sorted(r[4] for r in rss(name))
+    print("%-14s move times: wall median %d ms, max %d ms; brain CPU median %d ms, max %d ms"
+          % (name, walls[len(walls) // 2], walls[-1], cpus[len(cpus) // 2], cpus[-1]))
 
 per_game = rss("per-game")
 kept = rss("kept")

@@ -141,14 +141,16 @@ TEST_F(MatchDriver, KeptBrainsBeginGamesWithStartAndRestart) {
     }
     EXPECT_EQ(commands, (std::vector<std::string>{"START", "RESTART", "START"}));
 
-    // A line per move: game, move number, brain, resident kB.
+    // A line per move: game, move number, brain, resident kB, wall and CPU ms.
     std::ifstream rss(memory);
-    int           game = 0, moveNumber = 0, rows = 0;
-    long          kb = 0;
+    int           game = 0, moveNumber = 0, rows = 0, wallMs = 0;
+    long          kb = 0, cpuMs = 0;
     std::string   brain;
-    while (rss >> game >> moveNumber >> brain >> kb) {
+    while (rss >> game >> moveNumber >> brain >> kb >> wallMs >> cpuMs) {
         ++rows;
         EXPECT_GT(kb, 0) << brain;
+        EXPECT_GE(wallMs, 0) << brain;
+        EXPECT_GE(cpuMs, 0) << brain;
     }
     EXPECT_EQ(game, 3);
     EXPECT_GE(rows, 3 * 9); // at least five moves of the pattern brain and four of the other

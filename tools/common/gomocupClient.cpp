@@ -6,7 +6,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +177,27 @@ long BrainProcess::residentKb() const {
         status.ignore(1 << 16, '\n');
     }
     return -1;
+}
+
+long BrainProcess::cpuMs() const {
+    if (pid <= 0)
+        return -1;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string   text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The command name (field 2) may hold spaces; the fields after it are
+    // counted from its closing parenthesis: utime and stime are fields 14, 15.
+    const size_t nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(nameEnd + 1));
+    std::string        skipped;
+    for (int field = 3; field < 14; ++field)
+        fields >> skipped;
+    long long  userTicks = -1, systemTicks = -1;
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    if (!(fields >> userTicks >> systemTicks) || ticksPerSecond <= 0)
+        return -1;
+    return static_cast<long>((userTicks + systemTicks) * 1000 / ticksPerSecond);
 }
 
 void BrainProcess::closePipes() {

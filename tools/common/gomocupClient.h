@@ -43,6 +43,11 @@ class BrainProcess {
     // The process's resident memory in kB (VmRSS), or -1 when unknown.
     long residentKb() const;
 
+    // Processor time the process has used so far (user and system), in ms at
+    // the kernel's tick resolution (usually 10 ms), or -1 when unknown. Set
+    // against a move's wall time it tells a slow brain from a starved one.
+    long cpuMs() const;
+
   private:
     bool takeBufferedLine(std::string* line);
     void closePipes();

@@ -79,7 +79,8 @@ void printUsage() {
                  "  --max-move-ms-report  name the slowest move of each brain\n"
                  "  --keep-brains         one process per brain for the whole match; games\n"
                  "                        begin alternately with START and RESTART\n"
-                 "  --rss-log FILE        after every move: game, move, brain, resident kB\n");
+                 "  --rss-log FILE        after every move: game, move, brain, resident kB,\n"
+                 "                        the move's wall time and brain CPU time in ms\n");
 }
 
 std::string baseName(const std::string& path) {
@@ -230,7 +231,7 @@ class Game {
     bool prepareBrain(int brain, std::string* why);
     bool requestMove(int brain, std::string* why);
     bool sendRequest(int brain);
-    void logResidentMemory(int brain);
+    void logMove(int brain, int wallMs, long cpuMs);
 
     const Options&            options;
     BrainStats*               stats;     // borrowed: the two brains' match statistics
@@ -286,11 +287,11 @@ bool Game::prepareBrain(int brain, std::string* why) {
     return beginGame(&p, gameNumber % 2 == 1 ? startCommand : "RESTART", options.startMs, why);
 }
 
-void Game::logResidentMemory(int brain) {
+void Game::logMove(int brain, int wallMs, long cpuMs) {
     if (memoryLog == nullptr)
         return;
-    std::fprintf(memoryLog, "%d %zu %s %ld\n", gameNumber, history.size(),
-                 stats[brain].name.c_str(), process[brain].residentKb());
+    std::fprintf(memoryLog, "%d %zu %s %ld %d %ld\n", gameNumber, history.size() + 1,
+                 stats[brain].name.c_str(), process[brain].residentKb(), wallMs, cpuMs);
 }
 
 // Asks `brain` for its move and plays it; false (with the reason) when the
@@ -305,7 +306,8 @@ bool Game::requestMove(int brain, std::string* why) {
         limit    = std::min(limit, std::max(timeLeft[brain], 0));
         deadline = std::min(deadline, timeLeft[brain] + kGraceMs);
     }
-    const int         start = tovu::getTickCount();
+    const long        cpuBefore = memoryLog != nullptr ? process[brain].cpuMs() : -1;
+    const int         start     = tovu::getTickCount();
     const std::string where =
         "game " + std::to_string(gameNumber) + " move " + std::to_string(history.size() + 1);
     if (!sendRequest(brain)) {
@@ -324,7 +326,8 @@ bool Game::requestMove(int brain, std::string* why) {
         return false;
     }
     s.moveMs.push_back(elapsed);
-    logResidentMemory(brain);
+    const long cpuAfter = memoryLog != nullptr ? process[brain].cpuMs() : -1;
+    logMove(brain, elapsed, cpuBefore >= 0 && cpuAfter >= 0 ? cpuAfter - cpuBefore : -1);
     if (elapsed > s.slowestMs) {
         s.slowestMs   = elapsed;
         s.slowestGame = gameNumber;
