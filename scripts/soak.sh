@@ -12,7 +12,10 @@
 # several times slower, are not held to the time limit).
 # Passes with 0 crashes, 0 illegal or late moves, every game recorded, the
 # kept process's memory flat after its first game (under 1 MB of growth) and
-# 0 leaks. Logs stay in the printed work folder.
+# 0 leaks. Logs stay in the printed work folder. Each late move is listed with
+# the processor time the brain used for it: far less than the limit means the
+# brain was waiting for a processor, so the time limit is only a fair test on
+# a machine with a core to spare.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 games="${1:-500}"
