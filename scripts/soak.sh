@@ -77,7 +77,7 @@ def rss(name):
 def cpu_of(name, fault):
     """A late move's wall and CPU time: a brain that used less processor time
     than the limit was waiting for a processor (a loaded machine)."""
-    m = re.match(r"game (\d+) move (\d+): late", fault)
+    m = re.search(r"game (\d+) move (\d+): late", fault)
     if not m:
         return ""
     for game, move, kb, wall, cpu in rss(name):
