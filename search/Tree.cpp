@@ -25,15 +25,42 @@ int Tree::getMemory() const {
     return memory;
 }
 
+namespace {
+
+// Slots point anywhere in the block once compaction has moved them, so a
+// walk over many slots costs more per node than a straight pass over the
+// block. Beyond this share of the pool the straight pass over all of it is
+// the cheaper way to reach every node in those slots.
+constexpr int SLOT_WALK_SHARE = 8; // one eighth
+
+} // namespace
+
 // Freeing a recycled node changes nothing, so only the slots before
 // recycledFrom need it.
 void Tree::free() {
     root      = nullptr;
     isFull    = false;
     usedNodes = 0;
-    for (int i = 0; i < recycledFrom; ++i)
-        nodes[i]->free();
+    if (recycledFrom > poolSize / SLOT_WALK_SHARE) {
+        for (int i = 0; i < poolSize; ++i)
+            block[i].free();
+    } else {
+        for (int i = 0; i < recycledFrom; ++i)
+            nodes[i]->free();
+    }
     recycledFrom = 0;
+}
+
+// Recycled nodes are unmarked already, so only the slots before recycledFrom
+// need clearing.
+void Tree::clearMarks() {
+    if (recycledFrom > poolSize / SLOT_WALK_SHARE) {
+        for (int i = 0; i < poolSize; ++i)
+            block[i].inUse = false;
+    } else {
+        for (int i = 0; i < recycledFrom; ++i)
+            nodes[i]->inUse = false;
+    }
 }
 
 Node* Tree::nextNode(int row, int col, int sign, float prior) {
@@ -77,9 +104,7 @@ void Tree::cut(int row, int col, int sign) {
 
     if (played != nullptr) {
         root = played;
-        // Recycled nodes are unmarked already.
-        for (int i = 0; i < recycledFrom; ++i)
-            nodes[i]->inUse = false;
+        clearMarks();
         root->markUsedNodes(nullptr);
         organize();
         return;

@@ -42,6 +42,9 @@ class Tree {
     // output. logData is kept for symmetry and writes nothing.
     void printData() const;
     void logData() const;
+
+  private:
+    void clearMarks();
 };
 
 } // namespace mcts

@@ -338,7 +338,8 @@ void growGame(Tree& tree, int seed) {
 // The cut touches only the slots in use; the pool must end exactly as a
 // sweep over all of it leaves it: straight after the pool was built (its
 // unused nodes still fresh), after moves keeping a deep subtree or a leaf, a
-// move outside the tree, a full pool, and a new game.
+// move outside the tree, a full pool, a new game, and cuts after more than an
+// eighth of the pool was in use (where the cut sweeps the block instead).
 TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
     Tree fast(120), plain(120);
     auto compare = [&] { ASSERT_EQ(poolState(fast), poolState(plain)); };
@@ -381,4 +382,16 @@ TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
     cut(-1, 999, 999, 1);
     grow(5);
     cut(2);
+
+    auto growWide = [&](int index) {
+        for (Tree* t : {&fast, &plain})
+            ::grow(*t, t->root->children[index], 1500, 6);
+        compare();
+    };
+    growWide(3);
+    EXPECT_GT(fast.usedNodes, fast.poolSize / 8);
+    cut(3); // keeps the wide subtree
+    growWide(0);
+    cut(-1, 99, 99, -fast.root->sign); // outside the tree: frees every node
+    EXPECT_EQ(fast.usedNodes, 1);
 }
