@@ -192,18 +192,20 @@ TEST(SearchSignature, EveryPassVariant) {
     }
 }
 
-// 17,000 simulations through a filling and then full cache of
-// 10,000 entries, a tree re-rooted twice after moves (keeping deep subtrees),
-// and a position given whole afterwards, with the processor's float pass.
+// 25,000 simulations through a filling and then full cache of 10,000
+// entries: a tree re-rooted twice after moves (keeping deep subtrees), a
+// position given whole afterwards (a fresh root, as BOARD makes) and its tree
+// re-rooted twice again, with the processor's float pass.
 TEST(SearchSignature, LongSearchWithFullCacheAndReRootedTrees) {
     constexpr int   n = 12; // a small board keeps the sanitizer build quick
     SignatureSearch s(n, 600000, 11, narrowNetwork(n, 1, 16, 8, 9));
     const int       type = s.search.network->simdType;
     if (type != 1 && type != 2)
         GTEST_SKIP() << "signatures recorded for the SSE and AVX float passes";
-    const std::uint64_t expected[2][3] = {
-        {0xd9434996ec0e10e6ull, 0x485635c6cfa07678ull, 0x5d6d1edbde219400ull},  // SSE
-        {0xad91e495dc1b1afcull, 0x1520a2a98c4d16adull, 0x0c7e3fdaf7a0e9b0ull}}; // AVX
+    const std::uint64_t expected[2][4] = {{0xd9434996ec0e10e6ull, 0x485635c6cfa07678ull,
+                                           0x5d6d1edbde219400ull, 0xfd84cb19b3d287d6ull}, // SSE
+                                          {0xad91e495dc1b1afcull, 0x1520a2a98c4d16adull,
+                                           0x0c7e3fdaf7a0e9b0ull, 0xdf20f0b33d34f61cull}}; // AVX
 
     TestBoard board(n, MIDDLE_GAME);
     s.tree.cut(999, 999, -1);
@@ -229,6 +231,11 @@ TEST(SearchSignature, LongSearchWithFullCacheAndReRootedTrees) {
     s.tree.cut(999, 999, 1);
     s.run(given, 2000);
     EXPECT_EQ(hex(searchSignature(s.search)), hex(expected[type - 1][2]));
+
+    s.playBest(given);
+    s.playBest(given);
+    s.run(given, 8000);
+    EXPECT_EQ(hex(searchSignature(s.search)), hex(expected[type - 1][3]));
 }
 
 // The player with generation 0's network (weights/history/, fixed for good
