@@ -114,16 +114,21 @@ double bareEvaluationMicros(mcts::LearningPlayer* player, float** policy, int si
 // not wall time: on a shared machine a step of a millisecond may wait many
 // milliseconds for its turn.
 struct Step {
-    double cpuMs     = 0;
-    double cutMs     = 0;
-    double cleanupMs = 0;
+    double cpuMs      = 0;
+    double cutMs      = 0;
+    double longestCut = 0; // milliseconds of the slowest single cut
+    double cleanupMs  = 0;
 
-    template <typename Work> void run(double* kindMs, Work work) {
+    template <typename Work> double run(double* kindMs, Work work) {
         const double start = cpuSeconds();
         work();
         const double ms = (cpuSeconds() - start) * 1000.0;
         cpuMs += ms;
         *kindMs += ms;
+        return ms;
+    }
+    void cut(mcts::Tree* tree, int row, int col, int sign) {
+        longestCut = std::max(longestCut, run(&cutMs, [&] { tree->cut(row, col, sign); }));
     }
 };
 
@@ -135,6 +140,7 @@ struct MoveFigures {
     double bareMicros;
     double share;
     double cutMs;
+    double longestCut;
     double cleanupMs;
     int    nodes;
     int    entries;
@@ -177,7 +183,7 @@ class GameBench {
             // BEGIN: a fresh root for the empty board.
             Step         step;
             const double before = bareEvaluationMicros(&player, policy, engineSign);
-            step.run(&step.cutMs, [&] { player.tree->cut(999, 999, -engineSign); });
+            step.cut(player.tree, 999, 999, -engineSign);
             if (!engineMove(&step, before))
                 return;
             toMove = -1;
@@ -194,7 +200,7 @@ class GameBench {
             const double before = bareEvaluationMicros(&player, policy, engineSign);
             mcts::Move   stone(row, col, toMove);
             step.run(&step.cleanupMs, [&] { player.updateBoard(&stone); });
-            step.run(&step.cutMs, [&] { player.tree->cut(row, col, toMove); });
+            step.cut(player.tree, row, col, toMove);
             if (!engineMove(&step, before))
                 return;
         }
@@ -218,13 +224,14 @@ class GameBench {
         const bool placed = answer.sign != 0 && board.place(answer.row, answer.col, answer.sign);
         if (placed) {
             step->run(&step->cleanupMs, [&] { player.updateBoard(&answer); });
-            step->run(&step->cutMs, [&] { player.tree->cut(answer.row, answer.col, answer.sign); });
+            step->cut(player.tree, answer.row, answer.col, answer.sign);
         }
         const double bareAfter = bareEvaluationMicros(&player, policy, -player.sign);
         f.cpuMs                = step->cpuMs;
         f.bareMicros           = (bareBefore + bareAfter) / 2;
         f.share                = f.evaluations * f.bareMicros / (step->cpuMs * 1000.0);
         f.cutMs                = step->cutMs;
+        f.longestCut           = step->longestCut;
         f.cleanupMs            = step->cleanupMs;
         figures.push_back(f);
         printMove(f);
@@ -240,32 +247,46 @@ class GameBench {
         std::fflush(stdout);
     }
 
+    static void printShares(const char* label, const std::vector<double>& shares) {
+        if (shares.empty())
+            return;
+        double sum = 0;
+        for (double s : shares)
+            sum += s;
+        std::printf("%s (%d moves): mean %.3f  median %.3f  min %.3f\n", label,
+                    static_cast<int>(shares.size()), sum / static_cast<double>(shares.size()),
+                    median(shares), *std::min_element(shares.begin(), shares.end()));
+    }
+
     void printTotals() const {
-        double              cpuMs = 0, simulations = 0, evaluations = 0, shareSum = 0;
-        double              minShare = 1e9;
-        std::vector<double> shares, cuts, cleanups, bare;
+        double              cpuMs = 0, simulations = 0, evaluations = 0;
+        std::vector<double> shares, evaluated, decided, cuts, singleCuts, cleanups, bare;
         for (const MoveFigures& f : figures) {
             cpuMs += f.cpuMs;
             simulations += f.simulations;
             evaluations += f.evaluations;
-            shareSum += f.share;
-            minShare = std::min(minShare, f.share);
             shares.push_back(f.share);
+            // Once a win is found most simulations end on a five or a cached
+            // position without calling the network, and the share falls with them.
+            (2 * f.evaluations >= f.simulations ? evaluated : decided).push_back(f.share);
             cuts.push_back(f.cutMs);
+            singleCuts.push_back(f.longestCut);
             cleanups.push_back(f.cleanupMs);
             bare.push_back(f.bareMicros);
         }
-        const double n = static_cast<double>(figures.size());
         std::printf("\ntotal: %d moves, %.0f simulations, %.0f evaluations in %.1f s of "
                     "processor time\n",
                     static_cast<int>(figures.size()), simulations, evaluations, cpuMs / 1000.0);
         std::printf("simulations/s %.0f   evaluations/s %.0f   bare evaluations/s %.0f (median)\n",
                     simulations / (cpuMs / 1000.0), evaluations / (cpuMs / 1000.0),
                     1e6 / median(bare));
-        std::printf("network share: mean %.3f  median %.3f  min %.3f\n", shareSum / n,
-                    median(shares), minShare);
-        std::printf("cut ms per move (two cuts): median %.3f  max %.3f\n", median(cuts),
-                    *std::max_element(cuts.begin(), cuts.end()));
+        printShares("network share, all moves", shares);
+        printShares("network share, moves evaluating at least every other simulation", evaluated);
+        printShares("network share, moves where most simulations need no network", decided);
+        std::printf("cut ms per move (two cuts): median %.3f  max %.3f;  slowest single cut: "
+                    "median %.3f  max %.3f\n",
+                    median(cuts), *std::max_element(cuts.begin(), cuts.end()), median(singleCuts),
+                    *std::max_element(singleCuts.begin(), singleCuts.end()));
         std::printf("cleanup ms per move (two stones): median %.3f  max %.3f\n", median(cleanups),
                     *std::max_element(cleanups.begin(), cleanups.end()));
     }
