@@ -83,14 +83,15 @@ void Tree::organize() {
     // usedNodes counts refused requests too; only real slots are walked.
     const int used    = usedNodes < poolSize ? usedNodes : poolSize;
     int       dropped = 0;
+    // A dropped node is freed as the walk reaches it, while its line is at hand.
     for (int i = 0; i < used; ++i) {
-        if (nodes[i]->inUse)
+        if (nodes[i]->inUse) {
             std::swap(nodes[i], nodes[i - dropped]);
-        else
+        } else {
+            nodes[i]->free();
             ++dropped;
+        }
     }
-    for (int i = used - dropped; i < used; ++i)
-        nodes[i]->free();
     usedNodes = used - dropped;
     isFull    = usedNodes > maxNodes;
     if (recycledFrom <= used)
