@@ -1,7 +1,9 @@
 #include "frontend/protocol.h"
+#include "util/platform.h"
 
 int main(int argc, char** argv) {
-    pathToNetwork = buildNetworkPath(argc > 0 ? argv[0] : nullptr);
+    tovu::prepareConsole();
+    pathToNetwork = buildNetworkPath(tovu::executablePath(argc > 0 ? argv[0] : nullptr));
     runCommandLoop();
     return 0;
 }

@@ -22,8 +22,10 @@ const char    networkFileName[] = "network.bin";
 const char unknownAnswer[]     = "UNKNOWN command not recognized";
 const char failureAnswer[]     = "ERROR something went wrong";
 const char unsupportedAnswer[] = "ERROR command not supported";
-const char aboutAnswer[] = "name=\"Quoribo\", version=\"1.0\", author=\"Quoribo developers\", "
-                           "country=\"International\", www=\"none\", email=\"none\"";
+// QUORIBO_VERSION comes from the VERSION file, through the build.
+const char aboutAnswer[] =
+    "name=\"Quoribo\", version=\"" QUORIBO_VERSION "\", author=\"Quoribo developers\", "
+    "country=\"International\", www=\"none\", email=\"none\"";
 
 struct Command {
     const char* word;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The one place that talks to the operating system's clock. Everything that
-// needs time reads this counter and works with differences of its readings.
+// The one place that talks to the operating system: its clock, the console's
+// byte handling and the location of the running executable.
 
 namespace tovu {
 
@@ -16,5 +16,19 @@ int getTickCount();
 inline int ticksBetween(int start, int now) {
     return static_cast<int>(static_cast<unsigned>(now) - static_cast<unsigned>(start));
 }
+
+// Sets up standard input and output for the line protocol. On Windows,
+// standard input is switched to binary so the line reader sees every byte as
+// sent (in text mode a Ctrl-Z byte would end the input and CR LF pairs would be
+// rewritten before the reader's own handling), and standard output is kept in
+// text mode so every answer's line feed goes out as CR LF, the line end Windows
+// managers read. Elsewhere the streams pass bytes unchanged already.
+void prepareConsole();
+
+// The path of the running executable, for finding files installed beside it.
+// On Windows this is the full path the system loaded the module from, so it
+// does not depend on how the manager spelled the command line; elsewhere, and
+// if the system cannot tell, it is argv0. Valid for the life of the process.
+const char* executablePath(const char* argv0);
 
 } // namespace tovu

@@ -1,12 +1,26 @@
-// quoribo-bench [PATH]: the engine's kernel speed test on the weight file at
-// PATH (default: network.bin beside this executable), followed by the rate of
-// whole evaluations (input planes, trunk, both heads, move probabilities) of
-// every pass variant this processor runs, on a fixed middle-game position.
+// quoribo-bench [--evaluations] [PATH]: speed of the network in the weight file
+// at PATH (default: network.bin beside this executable).
+//
+// First the engine's kernel speed test (left out with --evaluations), then the
+// rate of whole evaluations (input planes, trunk, both heads, move
+// probabilities) of every pass variant this processor runs, on a fixed
+// middle-game position, each with the value it gives that position, so that
+// builds and kernel families can be checked against each other. The rates are
+// per second of processor time used by this process: on a shared machine they
+// stay comparable between runs and builds, where wall-clock rates follow the
+// load.
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <ctime>
+#endif
 
 #include "frontend/protocol.h"
 #include "frontend/speedTest.h"
@@ -17,9 +31,10 @@ namespace {
 
 using depnn::QuoriboNetwork;
 
-// Each variant is timed for at least this long, and at least MIN_EVALUATIONS times.
-constexpr int MIN_MILLISECONDS = 1000;
-constexpr int MIN_EVALUATIONS  = 3;
+// Each variant is timed for at least this much processor time, and at least
+// MIN_EVALUATIONS times.
+constexpr double MIN_MILLISECONDS = 1000;
+constexpr int    MIN_EVALUATIONS  = 3;
 
 struct Variant {
     int         simdType;
@@ -43,14 +58,40 @@ std::string defaultNetworkPath(const char* executable) {
     return (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + "network.bin";
 }
 
-double evaluationsPerSecond(QuoriboNetwork* net, int** board, int sign, float** policy) {
-    const int start   = tovu::getTickCount();
-    int       count   = 0;
-    int       elapsed = 0;
+// Processor time used by this process so far, in milliseconds.
+double processorMilliseconds() {
+#ifdef _WIN32
+    FILETIME creation, exit, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000.0; // counted in 100 ns
+#else
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
+#endif
+}
+
+// Evaluations per second of processor time of the network's current pass;
+// *value receives the position's value from the last evaluation.
+double evaluationsPerSecond(QuoriboNetwork* net, int** board, int sign, float** policy,
+                            float* value) {
+    const double start   = processorMilliseconds();
+    int          count   = 0;
+    double       elapsed = 0;
     while (count < MIN_EVALUATIONS || elapsed < MIN_MILLISECONDS) {
-        net->getOutput(board, sign, policy);
-        ++count;
-        elapsed = tovu::getTickCount() - start;
+        // The clock is read after batches a quarter as long as the run so
+        // far: under Wine each reading is a round trip to the server process,
+        // and reading it after every evaluation slowed the evaluations
+        // themselves, by up to half.
+        const int batch = count / 4 + 1;
+        for (int i = 0; i < batch; ++i)
+            *value = net->getOutput(board, sign, policy);
+        count += batch;
+        elapsed = processorMilliseconds() - start;
     }
     return count * 1000.0 / elapsed;
 }
@@ -58,7 +99,11 @@ double evaluationsPerSecond(QuoriboNetwork* net, int** board, int sign, float** 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string path = argc > 1 ? argv[1] : defaultNetworkPath(argc > 0 ? argv[0] : nullptr);
+    const bool        evaluationsOnly = argc > 1 && std::string(argv[1]) == "--evaluations";
+    const int         pathArgument    = evaluationsOnly ? 2 : 1;
+    const std::string path            = argc > pathArgument
+                                            ? argv[pathArgument]
+                                            : defaultNetworkPath(tovu::executablePath(argv[0]));
 
     long long                     length = 0;
     const char*                   reason = nullptr;
@@ -73,7 +118,8 @@ int main(int argc, char** argv) {
     std::vector<char> pathBuffer(path.begin(), path.end());
     pathBuffer.push_back('\0');
     pathToNetwork = pathBuffer.data();
-    testSpeed();
+    if (!evaluationsOnly)
+        testSpeed();
     pathToNetwork = nullptr;
 
     QuoriboNetwork      net(image.get(), length);
@@ -88,13 +134,14 @@ int main(int argc, char** argv) {
     }
     const int sign = fillMiddleGameBoard(board.data(), n);
 
-    std::printf("evaluations per second (getOutput, middle-game position):\n");
+    std::printf("evaluations per second of processor time (getOutput, middle-game position):\n");
     for (const Variant& v : VARIANTS) {
         if (!net.canRun(v.simdType))
             continue;
-        net.simdType = v.simdType;
-        std::printf("%s: %.1f\n", v.name,
-                    evaluationsPerSecond(&net, board.data(), sign, policy.data()));
+        net.simdType       = v.simdType;
+        float        value = 0;
+        const double rate  = evaluationsPerSecond(&net, board.data(), sign, policy.data(), &value);
+        std::printf("%s: %.1f  (value %.6f)\n", v.name, rate, value);
         std::fflush(stdout);
     }
     return 0;
