@@ -2,9 +2,14 @@
 """Plays the brain through the protocol and measures what a manager sees.
 
 Usage: measure_brain.py BRAIN_DIR [--turn MS] [--moves N] [--seed S] [--fast-moves N]
+                        [--wine WINE]
 
-BRAIN_DIR holds pbrain-quoribo and the network.bin it reads. Reports:
-- START time (player creation and network load);
+BRAIN_DIR holds pbrain-quoribo and the network.bin it reads; with --wine,
+pbrain-quoribo.exe, run by that Wine loader (e.g. /usr/lib/wine/wine64), whose
+peak memory then includes Wine's own. Reports:
+- the time from starting the process to its answer to ABOUT (under Wine this
+  includes Wine's own start), then START time (player creation and network
+  load);
 - per-move answer time of a real game with INFO timeout_turn MS and ample
   match time, measured from sending TURN to receiving the answer (max and
   median), and whether every answer was a legal move within MS;
@@ -25,9 +30,12 @@ SIZE = 20
 
 
 class Brain:
-    def __init__(self, directory):
-        exe = os.path.join(directory, "pbrain-quoribo")
-        self.proc = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, directory, wine=None):
+        if wine:
+            command = [wine, os.path.join(directory, "pbrain-quoribo.exe")]
+        else:
+            command = [os.path.join(directory, "pbrain-quoribo")]
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      cwd=directory, bufsize=0)
 
     def send(self, line):
@@ -129,10 +137,15 @@ def main():
     parser.add_argument("--moves", type=int, default=100)
     parser.add_argument("--fast-moves", type=int, default=40)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--wine")
     args = parser.parse_args()
     rng = random.Random(args.seed)
 
-    brain = Brain(args.brain_dir)
+    started = time.monotonic()
+    brain = Brain(args.brain_dir, args.wine)
+    answer, _ = brain.ask("ABOUT")
+    print("first answer (ABOUT) %.0f ms after the process started"
+          % ((time.monotonic() - started) * 1000.0))
     brain.send("INFO timeout_match 0")
     brain.send("INFO time_left 2147483647")
     brain.send("INFO timeout_turn %d" % args.turn)
