@@ -162,6 +162,9 @@ def case_protocol(cfg):
                       cwd=alone, env=cfg.env)
         answer, _ = brain.ask("START 20")
         check(answer == "ERROR cannot load network.bin", "START without network: %r" % answer)
+        # A Ctrl-Z byte is an ordinary character, not the end of the input.
+        answer, _ = brain.ask("\x1a")
+        check(answer == "UNKNOWN command not recognized", "a Ctrl-Z line: %r" % answer)
         answer, _ = brain.ask("ABOUT")
         check(answer == about_answer(), "ABOUT: %r" % answer)
         brain.finish()
