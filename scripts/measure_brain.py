@@ -31,15 +31,19 @@ SIZE = 20
 
 class Brain:
     def __init__(self, directory, wine=None):
+        # The brain runs in its own directory, so the path must not be relative
+        # to ours. Under Wine it is spoken to with Windows line ends.
+        directory = os.path.abspath(directory)
         if wine:
             command = [wine, os.path.join(directory, "pbrain-quoribo.exe")]
         else:
             command = [os.path.join(directory, "pbrain-quoribo")]
+        self.line_end = "\r\n" if wine else "\n"
         self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      cwd=directory, bufsize=0)
 
     def send(self, line):
-        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.write((line + self.line_end).encode())
         self.proc.stdin.flush()
 
     def ask(self, line):
