@@ -241,7 +241,7 @@ void playAgainstPlainScan(NNCache& cache, unsigned seed) {
         state = state * 1103515245u + 12345u;
         return static_cast<int>((state >> 16) % static_cast<unsigned>(range));
     };
-    int hits = 0;
+    int hits = 0, fullLookups = 0;
     for (int step = 0; step < 600; ++step) {
         TestBoard position(20);
         for (int r = 0; r < 20; ++r)
@@ -253,6 +253,7 @@ void playAgainstPlainScan(NNCache& cache, unsigned seed) {
         const int seen = cache.seek(position, sign);
         ASSERT_EQ(seen, plainSeek(cache, position, sign)) << "step " << step;
         hits += seen >= 0;
+        fullLookups += cache.usedEntries == cache.capacity;
         if (seen < 0 || next(8) == 0)
             cache.insert(position, policy.cells, 0.25f, sign);
         if (step % 40 == 39) {
@@ -264,16 +265,17 @@ void playAgainstPlainScan(NNCache& cache, unsigned seed) {
                 ASSERT_EQ(cache.entries[i], expected[i]) << "step " << step << " slot " << i;
         }
     }
-    EXPECT_GT(hits, 50); // the comparison covered hits as well as misses
+    EXPECT_GT(hits, 50);         // the comparison covered hits as well as misses
+    EXPECT_GT(fullLookups, 100); // and lookups in a full table
 }
 
 } // namespace
 
 TEST(CacheTest, LookupsAndCleanupsAgreeWithAPlainScan) {
-    NNCache cache(48, 20);
+    NNCache cache(20, 20);
     playAgainstPlainScan(cache, 1);
     // Keys of two bits: nearly every position collides with many others.
-    NNCache colliding(48, 20);
+    NNCache colliding(20, 20);
     for (int i = 0; i < 3 * 20 * 20; ++i)
         colliding.keys[i] &= 3;
     playAgainstPlainScan(colliding, 2);
