@@ -217,6 +217,37 @@ void BM_TreeCutGameTree(benchmark::State& state) {
 }
 BENCHMARK(BM_TreeCutGameTree)->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// The tree a one-second search leaves on an empty board, the largest a cut
+// meets in a game: every simulation expands a leaf with a child for nearly
+// every empty cell. A root with 400 children, 380 of them with 399 children
+// each (152,021 nodes); the cut keeps the first child's 400 nodes.
+void buildOpeningTree(mcts::Tree* tree) {
+    tree->cut(999, 999, -1);
+    mcts::Node* root = tree->root;
+    addChildren(tree, root, 400);
+    for (int i = 0; i < 380; ++i)
+        addChildren(tree, root->children[i], 399);
+}
+
+void BM_TreeCutOpeningTree(benchmark::State& state) {
+    mcts::Tree tree(MAX_NODES);
+    tree.free();
+    int before = 0;
+    int after  = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        buildOpeningTree(&tree);
+        before                 = tree.usedNodes;
+        const mcts::Node* keep = tree.root->children[0];
+        state.ResumeTiming();
+        tree.cut(keep->row, keep->col, keep->sign);
+        after = tree.usedNodes;
+    }
+    state.counters["nodesBefore"] = before;
+    state.counters["nodesAfter"]  = after;
+}
+BENCHMARK(BM_TreeCutOpeningTree)->Unit(benchmark::kMillisecond)->Iterations(20);
+
 // A full cache of 10,000 distinct positions of 30 stones, all holding a CROSS
 // at (10, 10), each with its side to move.
 void fillCache(mcts::NNCache* cache) {

@@ -43,7 +43,7 @@ void Node::init() {
     prior      = 0;
     visits     = 0;
     valueSum   = 0;
-    inUse      = true;
+    inUse      = false;
     spare0     = -1;
     spare1     = -1;
 }

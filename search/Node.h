@@ -24,7 +24,7 @@ class Node {
     float  prior;
     float  visits;
     float  valueSum; // sum of results for `sign`, each in [0, 1]
-    bool   inUse;    // kept by Tree::cut and Tree::organize
+    bool   inUse;    // marks the subtree a cut keeps; false outside Tree::cut
     int    spare0;   // set to -1, read by nothing
     int    spare1;   // set to -1, read by nothing
 

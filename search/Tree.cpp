@@ -51,18 +51,6 @@ void Tree::free() {
     recycledFrom = 0;
 }
 
-// Recycled nodes are unmarked already, so only the slots before recycledFrom
-// need clearing.
-void Tree::clearMarks() {
-    if (recycledFrom > poolSize / SLOT_WALK_SHARE) {
-        for (int i = 0; i < poolSize; ++i)
-            block[i].inUse = false;
-    } else {
-        for (int i = 0; i < recycledFrom; ++i)
-            nodes[i]->inUse = false;
-    }
-}
-
 Node* Tree::nextNode(int row, int col, int sign, float prior) {
     ++usedNodes;
     if (usedNodes > maxNodes)
@@ -83,9 +71,12 @@ void Tree::organize() {
     // usedNodes counts refused requests too; only real slots are walked.
     const int used    = usedNodes < poolSize ? usedNodes : poolSize;
     int       dropped = 0;
-    // A dropped node is freed as the walk reaches it, while its line is at hand.
+    // A dropped node is freed as the walk reaches it, while its line is at
+    // hand, and a kept node's mark is cleared the same way: with every node
+    // unmarked between cuts, a cut needs no pass of its own to clear marks.
     for (int i = 0; i < used; ++i) {
         if (nodes[i]->inUse) {
+            nodes[i]->inUse = false;
             std::swap(nodes[i], nodes[i - dropped]);
         } else {
             nodes[i]->free();
@@ -105,7 +96,6 @@ void Tree::cut(int row, int col, int sign) {
 
     if (played != nullptr) {
         root = played;
-        clearMarks();
         root->markUsedNodes(nullptr);
         organize();
         return;

@@ -34,7 +34,9 @@ class Tree {
     void free();
     // Next pool node with this move, or null once the pool is exhausted.
     Node* nextNode(int row, int col, int sign, float prior);
-    void  organize();
+    // Moves the marked nodes to the front slots, in slot order, and clears
+    // their marks; frees the rest.
+    void organize();
     // Re-roots at the move just played, keeping its subtree when the root has it.
     void cut(int row, int col, int sign);
 
@@ -42,9 +44,6 @@ class Tree {
     // output. logData is kept for symmetry and writes nothing.
     void printData() const;
     void logData() const;
-
-  private:
-    void clearMarks();
 };
 
 } // namespace mcts

@@ -155,6 +155,8 @@ TEST(TreeTest, NextNodeFillsPastMaxNodesUntilPoolSize) {
     EXPECT_EQ(tree.usedNodes, tree.poolSize + 1);
 
     // Compaction never walks past the pool, even with the count raised.
+    for (int i = 0; i < tree.poolSize; ++i)
+        tree.nodes[i]->inUse = true;
     tree.organize();
     EXPECT_EQ(tree.usedNodes, tree.poolSize);
 
@@ -231,13 +233,17 @@ TEST(TreeTest, OrganizeCompactsInOrderAndRecomputesFull) {
         handed.push_back(tree.nextNode(i, 0, 1, 0));
     EXPECT_TRUE(tree.isFull);
 
-    tree.organize(); // everything marked: nothing moves
+    for (Node* node : handed)
+        node->inUse = true;
+    tree.organize(); // everything marked: nothing moves, and no mark is left
     EXPECT_EQ(tree.usedNodes, 6);
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(tree.nodes[i], handed[i]);
+        EXPECT_FALSE(handed[i]->inUse);
+    }
 
-    handed[0]->inUse = false;
-    handed[3]->inUse = false;
+    for (int i : {1, 2, 4, 5})
+        handed[i]->inUse = true;
     tree.organize();
     EXPECT_EQ(tree.usedNodes, 4);
     EXPECT_FALSE(tree.isFull);
@@ -302,6 +308,8 @@ void sweepingCut(Tree& tree, int row, int col, int sign) {
     }
     for (int i = used - dropped; i < used; ++i)
         tree.nodes[i]->free();
+    for (int i = 0; i < used - dropped; ++i)
+        tree.nodes[i]->inUse = false; // marks live only during a cut
     tree.usedNodes = used - dropped;
     tree.isFull    = tree.usedNodes > tree.maxNodes;
 }
