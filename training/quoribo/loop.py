@@ -7,7 +7,9 @@ Each round:
    (quoribo-selfplay play, seed 1000 + round);
 2. a candidate is trained from the best on the replay window, the last
    `window_rounds` rounds' games, with teacher records mixed in at a share
-   that falls by `teacher_share_drop` a round (quoribo.reinforce);
+   that falls by `teacher_share_drop` a round (quoribo.reinforce); the
+   teacher records include the teacher's first moves from an empty board
+   (`opening_games` games, positions of at most `opening_max_stones` stones);
 3. the candidate plays the best at `gate_sims` simulations per move, openings
    with colours swapped, until the SPRT decides or `gate_games` are played
    (quoribo-selfplay gate);
@@ -45,7 +47,9 @@ import subprocess
 import sys
 import time
 
-from . import selfplay
+import numpy as np
+
+from . import data, selfplay
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -63,6 +67,7 @@ class Paths:
         self.games = os.path.join(root, "training", "data", "selfplay")
         self.runs = os.path.join(root, "training", "runs", "loop")
         self.teacher = os.path.join(root, "training", "data", "teacher.bin")
+        self.openings = os.path.join(root, "training", "data", "openings.bin")
 
     def generation(self, generation):
         return os.path.join(self.history, f"gen-{generation:03d}.bin")
@@ -124,6 +129,17 @@ def count_games(path):
         return len(selfplay.read_games(path))
     except ValueError:
         return 0
+
+
+def keep_openings(games, out, max_stones):
+    """Writes to `out` the records of `games` (teacher records) with at most
+    `max_stones` stones on the board, through a temporary file so that an
+    interrupted write never leaves a partial file under the final name."""
+    records = np.fromfile(games, dtype=data.RECORD)
+    early = records[np.count_nonzero(records["cells"], axis=1) <= max_stones]
+    early.tofile(out + ".part")
+    os.replace(out + ".part", out)
+    return len(early)
 
 
 def file_digest(path):
@@ -196,12 +212,31 @@ class Loop:
                 os.makedirs(os.path.dirname(self.paths.teacher), exist_ok=True)
                 run([self.tool("quoribo-teachergen"), self.paths.teacher, "--games",
                      str(c["teacher_games"]), "--seed", "11"])
-            command += ["--teacher", self.paths.teacher, "--teacher-share", str(share)]
+            command += ["--teacher", self.paths.teacher, *self.openings(),
+                        "--teacher-share", str(share)]
         os.makedirs(out, exist_ok=True)
         log("$ " + " ".join(command))
         with open(os.path.join(out, "train.log"), "a") as err:
             subprocess.run(command, check=True, cwd=os.path.join(REPO, "training"), stderr=err)
         return out
+
+    def openings(self):
+        """The teacher's first moves from an empty board, as extra teacher
+        records (none when `opening_games` is 0). The teacher games start from
+        random central stones and self-play's visit counts on an empty board
+        only echo the network's own prior, so without these the network never
+        learns to open in the middle."""
+        c = self.cfg
+        if not c.get("opening_games"):
+            return []
+        if not os.path.exists(self.paths.openings):
+            games = self.paths.openings + ".games"
+            os.makedirs(os.path.dirname(games), exist_ok=True)
+            run([self.tool("quoribo-teachergen"), games, "--games", str(c["opening_games"]),
+                 "--seed", "12", "--random-openings", "0", "--threads", str(c["workers"])])
+            keep_openings(games, self.paths.openings, c["opening_max_stones"])
+            os.remove(games)
+        return [self.paths.openings]
 
     def gate(self, r, best, candidate):
         c = self.cfg

@@ -8,8 +8,10 @@ import json
 import os
 import unittest
 
+import numpy as np
+
 import support
-from quoribo import loop, selfplay, weights
+from quoribo import data, loop, selfplay, weights
 
 
 def tool_dir():
@@ -62,6 +64,20 @@ class RoundGamesTest(unittest.TestCase):
         os.remove(os.path.join(os.path.dirname(path), "round-001.json"))
         self.assertEqual(self.play(self.other)[1], again)
         self.assertEqual(loop.file_digest(path + ".stale"), again)
+
+    def test_openings_hold_the_teachers_first_moves_from_an_empty_board(self):
+        self.loop.cfg.update({"opening_games": 12, "opening_max_stones": 2})
+        with contextlib.redirect_stdout(io.StringIO()):
+            files = self.loop.openings()
+        records = np.fromfile(files[0], dtype=data.RECORD)
+        stones = np.count_nonzero(records["cells"], axis=1)
+        self.assertEqual(sorted(set(stones.tolist())), [0, 1, 2])
+        self.assertEqual(int((stones == 0).sum()), 12)
+        rows, cols = np.divmod(records["move"][stones == 0].astype(int), 20)
+        self.assertTrue(((rows >= 7) & (rows <= 12) & (cols >= 7) & (cols <= 12)).all())
+        self.assertFalse(os.path.exists(files[0] + ".games"))
+        self.loop.cfg["opening_games"] = 0
+        self.assertEqual(self.loop.openings(), [])
 
 
 if __name__ == "__main__":
