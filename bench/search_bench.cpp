@@ -130,7 +130,8 @@ void addChildren(mcts::Tree* tree, mcts::Node* node, int count) {
         children[i]->parent = node;
         children[i]->visits = 1;
     }
-    node->expand(children, count);
+    if (!tree->expand(node, children, count))
+        delete[] children;
 }
 
 // A root with 400 children, each with 70, each again with 70: 1,988,401 nodes.

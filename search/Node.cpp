@@ -46,15 +46,17 @@ void Node::init() {
     inUse      = false;
     spare0     = -1;
     spare1     = -1;
+    expansion  = -1;
 }
 
 void Node::free() {
-    spare0 = -1;
-    spare1 = -1;
-    row    = 0;
-    col    = 0;
-    sign   = 0;
-    parent = nullptr;
+    spare0    = -1;
+    spare1    = -1;
+    expansion = -1;
+    row       = 0;
+    col       = 0;
+    sign      = 0;
+    parent    = nullptr;
     delete[] children;
     children   = nullptr;
     childCount = 0;

@@ -9,7 +9,7 @@ namespace mcts {
 //
 //   0  row  col  sign  [pad]      16 parent      24 children
 //  32  childCount prior visits valueSum
-//  48  inUse [pad]  spare0  spare1  [pad]
+//  48  inUse [pad]  spare0  spare1  expansion
 //
 // The node is very size-sensitive: the pool holds 2,010,000 of them, so every
 // added byte costs about 2 MB and a node past 64 bytes straddles cache lines.
@@ -18,15 +18,18 @@ class Node {
     int    row;
     int    col;
     int    sign;       // side that made the move; children carry -sign
-    Node*  parent;     // borrowed; refreshed by markUsedNodes, null at the root
+    Node*  parent;     // borrowed; set when the node is made a child, null at the root
     Node** children;   // owned array; the child nodes belong to the pool
     int    childCount; // 0 for a leaf
     float  prior;
     float  visits;
     float  valueSum; // sum of results for `sign`, each in [0, 1]
-    bool   inUse;    // marks the subtree a cut keeps; false outside Tree::cut
+    bool   inUse;    // marks the nodes Tree::organize keeps; false outside it
     int    spare0;   // set to -1, read by nothing
     int    spare1;   // set to -1, read by nothing
+    // Index of this node's first children run in the pool's record of
+    // expansions (Tree::expand); -1 while it has none recorded.
+    int expansion;
 
     Node();
     ~Node();
@@ -41,7 +44,8 @@ class Node {
     void updateRecursive(float visitsDelta, float valueDelta);
 
     // Takes ownership of `newChildren` only when the node has none yet;
-    // returns whether it did.
+    // returns whether it did. Pool nodes are given children through
+    // Tree::expand, which records them for the cut.
     bool expand(Node** newChildren, int count);
     bool isLeaf() const { return childCount <= 0; }
 

@@ -275,7 +275,7 @@ void Search::expandNode(Node* node, int** nodeBoard, float** nodePolicy) {
         child->parent    = node;
         children[made++] = child;
     }
-    if (made == 0 || !node->expand(children, made))
+    if (!tree->expand(node, children, made))
         delete[] children;
 }
 
@@ -354,9 +354,8 @@ void Search::widenRoot(Node* root) {
             break;
         children[made++] = child;
     }
-    delete[] root->children;
-    root->children   = children;
-    root->childCount = made;
+    if (!tree->widen(root, children, made))
+        delete[] children;
 }
 
 void Search::augment(int** augBoard, float** augPolicy, int transform) {

@@ -45,7 +45,7 @@ inline mcts::Node* buildRoot(mcts::LearningPlayer* player, float rootVisits, flo
         child->valueSum   = stats.valueSum;
         array[count++]    = child;
     }
-    if (!root->expand(array, count))
+    if (!tree->expand(root, array, count))
         delete[] array;
     return root;
 }

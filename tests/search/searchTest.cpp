@@ -204,7 +204,7 @@ TEST_F(SearchTest, ExploreRootWidensKeepingOldChildrenFirstAndAveragesPriors) {
         auto [r, c] = empties[oldCells[i]];
         old[i] = kids[i] = tree.nextNode(r, c, 1, 0.3f);
     }
-    root->expand(kids, 3);
+    ASSERT_TRUE(tree.expand(root, kids, 3));
 
     search.exploreRoot();
     ASSERT_EQ(root->childCount, 10);
@@ -274,8 +274,8 @@ TEST_F(SearchTest, FiveAtTheLeafScoresAWinAndIsNeverExpanded) {
     TestBoard board(N, "\n\n..XXXX\n..OOO\n");
     startSearch(board, -1);
     Node* win = tree.nextNode(2, 6, 1, 1.0f);
-    tree.root->expand(
-        new Node* [1] { win }, 1);
+    ASSERT_TRUE(tree.expand(
+        tree.root, new Node* [1] { win }, 1));
 
     for (int i = 0; i < 5; ++i)
         search.iterate();
@@ -296,8 +296,8 @@ TEST_F(SearchTest, FillingTheLastCellIsADrawWithoutNetworkCall) {
     board[10][10] = 0;
     startSearch(board, -1);
     Node* last = tree.nextNode(10, 10, 1, 1.0f);
-    tree.root->expand(
-        new Node* [1] { last }, 1);
+    ASSERT_TRUE(tree.expand(
+        tree.root, new Node* [1] { last }, 1));
     search.iterate();
     search.iterate2();
     EXPECT_FLOAT_EQ(last->valueSum, 1.0f);

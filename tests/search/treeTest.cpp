@@ -26,7 +26,7 @@ std::vector<Node*> addChildren(Tree& tree, Node* parent, std::initializer_list<f
         children[made.size()] = child;
         made.push_back(child);
     }
-    EXPECT_TRUE(parent->expand(children, static_cast<int>(made.size())));
+    EXPECT_TRUE(tree.expand(parent, children, static_cast<int>(made.size())));
     return made;
 }
 
@@ -256,8 +256,10 @@ TEST(TreeTest, OrganizeCompactsInOrderAndRecomputesFull) {
 
 namespace {
 
-// Every slot of the pool: which node it holds and all of that node's fields,
-// with pointers written as block indexes, then the pool's own fields.
+// Every slot of the pool: which node it holds, then, for a slot in use, all of
+// that node's fields, with pointers written as block indexes, and for a slot
+// not in use whether the node holds a children array; then the pool's own
+// fields. A node not in use may keep its other fields until it is handed out.
 std::vector<long long> poolState(const Tree& tree) {
     auto index = [&tree](const Node* node) {
         return node == nullptr ? -1LL : static_cast<long long>(node - tree.block);
@@ -265,11 +267,15 @@ std::vector<long long> poolState(const Tree& tree) {
     std::vector<long long> state{index(tree.root), tree.usedNodes, tree.isFull};
     for (int i = 0; i < tree.poolSize; ++i) {
         const Node* n = tree.nodes[i];
-        for (long long v :
-             {index(n), static_cast<long long>(n->row), static_cast<long long>(n->col),
-              static_cast<long long>(n->sign), index(n->parent),
-              static_cast<long long>(n->childCount), static_cast<long long>(n->inUse),
-              static_cast<long long>(n->spare0), static_cast<long long>(n->spare1)})
+        state.push_back(index(n));
+        if (i >= tree.usedNodes) {
+            state.push_back(n->children != nullptr || n->childCount != 0);
+            continue;
+        }
+        for (long long v : {static_cast<long long>(n->row), static_cast<long long>(n->col),
+                            static_cast<long long>(n->sign), index(n->parent),
+                            static_cast<long long>(n->childCount), static_cast<long long>(n->inUse),
+                            static_cast<long long>(n->spare0), static_cast<long long>(n->spare1)})
             state.push_back(v);
         for (float f : {n->prior, n->visits, n->valueSum})
             state.push_back(static_cast<long long>(f * 1024));
@@ -279,6 +285,16 @@ std::vector<long long> poolState(const Tree& tree) {
     return state;
 }
 
+// The reference pool: nodes get children without the pool's record, and the
+// tree is emptied and re-rooted by sweeps over the whole pool.
+void sweepingFree(Tree& tree) {
+    for (int i = 0; i < tree.poolSize; ++i)
+        tree.block[i].free();
+    tree.root      = nullptr;
+    tree.usedNodes = 0;
+    tree.isFull    = false;
+}
+
 // Re-rooting as a sweep over the whole pool does it: every mark cleared, the
 // kept subtree marked, the used slots compacted; or every node freed.
 void sweepingCut(Tree& tree, int row, int col, int sign) {
@@ -286,12 +302,8 @@ void sweepingCut(Tree& tree, int row, int col, int sign) {
                        ? tree.root->selectByMove(row, col, sign)
                        : nullptr;
     if (played == nullptr) {
-        for (int i = 0; i < tree.poolSize; ++i)
-            tree.block[i].free();
-        tree.root      = nullptr;
-        tree.usedNodes = 0;
-        tree.isFull    = false;
-        tree.root      = tree.nextNode(row, col, sign, 0);
+        sweepingFree(tree);
+        tree.root = tree.nextNode(row, col, sign, 0);
         return;
     }
     tree.root = played;
@@ -314,46 +326,58 @@ void sweepingCut(Tree& tree, int row, int col, int sign) {
     tree.isFull    = tree.usedNodes > tree.maxNodes;
 }
 
-// Expands `node` with `count` children whose priors and statistics follow `seed`.
-void grow(Tree& tree, Node* node, int count, int seed) {
+// Expands `node` with up to `count` children whose priors and statistics
+// follow `seed`, through the pool's record when `recorded`. Like the search,
+// it keeps the children made so far when the pool runs out, and leaves some
+// children's statistics to the pool, which must hand them out at zero.
+void grow(Tree& tree, bool recorded, Node* node, int count, int seed) {
     Node** children = new Node*[count];
-    for (int i = 0; i < count; ++i) {
-        children[i]           = tree.nextNode(i / 20, i % 20, -node->sign, 0.01f * (i + seed));
-        children[i]->parent   = node;
-        children[i]->visits   = static_cast<float>((i * seed) % 7);
-        children[i]->valueSum = static_cast<float>((i + seed) % 3);
+    int    made     = 0;
+    for (; made < count; ++made) {
+        Node* child = tree.nextNode(made / 20, made % 20, -node->sign, 0.01f * (made + seed));
+        if (child == nullptr)
+            break;
+        child->parent = node;
+        if (made % 4 != 0) {
+            child->visits   = static_cast<float>((made * seed) % 7);
+            child->valueSum = static_cast<float>((made + seed) % 3);
+        }
+        children[made] = child;
     }
-    if (!node->expand(children, count))
-        delete[] children; // an expansion the node refused leaves its nodes unreachable
+    // An expansion the node refuses leaves its nodes unreachable.
+    const bool taken =
+        made > 0 && (recorded ? tree.expand(node, children, made) : node->expand(children, made));
+    if (!taken)
+        delete[] children;
 }
 
 // Three levels below the root, plus one refused expansion.
-void growGame(Tree& tree, int seed) {
+void growGame(Tree& tree, bool recorded, int seed) {
     Node* root = tree.root;
     if (root->childCount == 0)
-        grow(tree, root, 30, seed);
+        grow(tree, recorded, root, 30, seed);
     for (int i = 0; i < 6; ++i) {
         Node* child = root->children[i];
         if (child->childCount == 0)
-            grow(tree, child, 12, seed + i);
-        grow(tree, child->children[0], 5, seed);
+            grow(tree, recorded, child, 12, seed + i);
+        grow(tree, recorded, child->children[0], 5, seed);
     }
-    grow(tree, root, 4, seed);
+    grow(tree, recorded, root, 4, seed);
 }
 
 } // namespace
 
-// The cut touches only the slots in use; the pool must end exactly as a
-// sweep over all of it leaves it: straight after the pool was built (its
+// The cut touches only the runs of slots it keeps; the pool must end exactly
+// as a sweep over all of it leaves it: straight after the pool was built (its
 // unused nodes still fresh), after moves keeping a deep subtree or a leaf, a
-// move outside the tree, a full pool, a new game, and cuts after more than an
-// eighth of the pool was in use (where the cut sweeps the block instead).
+// move outside the tree, a full pool, a new game, a re-rooting by marks and
+// organize, wide subtrees, and an expansion cut short by the exhausted pool.
 TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
     Tree fast(120), plain(120);
     auto compare = [&] { ASSERT_EQ(poolState(fast), poolState(plain)); };
     auto grow    = [&](int seed) {
-        growGame(fast, seed);
-        growGame(plain, seed);
+        growGame(fast, true, seed);
+        growGame(plain, false, seed);
         compare();
     };
     // Cuts to the move of the root's child `index`, or to (row, col, sign) when index < 0.
@@ -365,6 +389,15 @@ TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
                 t->cut(r, c, s);
             else
                 sweepingCut(*t, r, c, s);
+        }
+        compare();
+    };
+    // Gives each of the root's children from `index` on `count` children of
+    // its own, until `times` are done or the pool runs out.
+    auto growWide = [&](int index, int count, int times = 1) {
+        for (Tree* t : {&fast, &plain}) {
+            for (int i = index; i < index + times && t->usedNodes < t->poolSize; ++i)
+                ::grow(*t, t == &fast, t->root->children[i], count, 6);
         }
         compare();
     };
@@ -382,24 +415,37 @@ TEST(TreeTest, CutLeavesThePoolAsAWholePoolSweepDoes) {
     cut(-1, 19, 19, fast.root->sign); // a move outside the tree
     grow(4);
     cut(1);
-    for (Tree* t : {&fast, &plain}) { // a new game
-        t->free();
-        t->organize();
-    }
+    // A new game.
+    fast.free();
+    fast.organize();
+    sweepingFree(plain);
     compare();
     cut(-1, 999, 999, 1);
     grow(5);
-    cut(2);
+    // Re-rooting by marks and organize, then cuts again.
+    Node* played = fast.root->children[2];
+    fast.root    = played;
+    played->markUsedNodes(nullptr);
+    fast.organize();
+    sweepingCut(plain, played->row, played->col, played->sign);
+    compare();
+    grow(6);
+    cut(1);
 
-    auto growWide = [&](int index) {
-        for (Tree* t : {&fast, &plain})
-            ::grow(*t, t->root->children[index], 1500, 6);
-        compare();
-    };
-    growWide(3);
+    growWide(3, 1500);
     EXPECT_GT(fast.usedNodes, fast.poolSize / 8);
     cut(3); // keeps the wide subtree
-    growWide(0);
+    growWide(0, 400, 400);
+    EXPECT_GT(fast.usedNodes, fast.poolSize); // the last expansion was cut short
+    int cutShort = 0;                         // the root's child it expanded
+    while (fast.root->children[cutShort]->childCount == 400)
+        ++cutShort;
+    ASSERT_GT(fast.root->children[cutShort]->childCount, 0);
+    cut(cutShort);
+    EXPECT_GT(fast.usedNodes, 1);
+    grow(7);
+    growWide(1, 300);
+    cut(1);
     cut(-1, 99, 99, -fast.root->sign); // outside the tree: frees every node
     EXPECT_EQ(fast.usedNodes, 1);
 }
