@@ -7,9 +7,10 @@ Each round:
    (quoribo-selfplay play, seed 1000 + round);
 2. a candidate is trained from the best on the replay window, the last
    `window_rounds` rounds' games, with teacher records mixed in at a share
-   that falls by `teacher_share_drop` a round (quoribo.reinforce); the
-   teacher records include the teacher's first moves from an empty board
-   (`opening_games` games, positions of at most `opening_max_stones` stones);
+   that falls by `teacher_share_drop` a round (quoribo.reinforce), and the
+   teacher's first moves from an empty board (`opening_games` games, positions
+   of at most `opening_max_stones` stones) at a share of their own,
+   `opening_share`, that does not fall;
 3. the candidate plays the best at `gate_sims` simulations per move, openings
    with colours swapped, until the SPRT decides or `gate_games` are played
    (quoribo-selfplay gate);
@@ -212,8 +213,10 @@ class Loop:
                 os.makedirs(os.path.dirname(self.paths.teacher), exist_ok=True)
                 run([self.tool("quoribo-teachergen"), self.paths.teacher, "--games",
                      str(c["teacher_games"]), "--seed", "11"])
-            command += ["--teacher", self.paths.teacher, *self.openings(),
-                        "--teacher-share", str(share)]
+            command += ["--teacher", self.paths.teacher, "--teacher-share", str(share)]
+        if c.get("opening_share"):
+            command += ["--openings", *self.openings(), "--openings-share",
+                        str(c["opening_share"])]
         os.makedirs(out, exist_ok=True)
         log("$ " + " ".join(command))
         with open(os.path.join(out, "train.log"), "a") as err:
@@ -221,11 +224,12 @@ class Loop:
         return out
 
     def openings(self):
-        """The teacher's first moves from an empty board, as extra teacher
-        records (none when `opening_games` is 0). The teacher games start from
-        random central stones and self-play's visit counts on an empty board
-        only echo the network's own prior, so without these the network never
-        learns to open in the middle."""
+        """The teacher's first moves from an empty board (none when
+        `opening_games` is 0). The teacher games start from random central
+        stones, and self-play's visit counts on an empty board only echo the
+        network's own prior, which on an empty board is the convolutions'
+        response to the board's edges: without these records the network
+        opens in a corner."""
         c = self.cfg
         if not c.get("opening_games"):
             return []

@@ -72,6 +72,10 @@ def parse_args(argv):
     p.add_argument("--teacher", nargs="*", default=[], help="teacher record files or globs")
     p.add_argument("--teacher-share", type=float, default=0.0,
                    help="share of every batch taken from the teacher records")
+    p.add_argument("--openings", nargs="*", default=[],
+                   help="teacher-record files of first moves from an empty board")
+    p.add_argument("--openings-share", type=float, default=0.0,
+                   help="share of every batch taken from the opening records")
     p.add_argument("--steps", type=int, default=1500)
     p.add_argument("--minutes", type=float, help="also stop after this long")
     p.add_argument("--batch", type=int, default=256)
@@ -94,6 +98,10 @@ def parse_args(argv):
     args = p.parse_args(argv)
     if not 0 <= args.teacher_share < 1 or (args.teacher_share > 0 and not args.teacher):
         p.error("--teacher-share must be in [0, 1) and needs --teacher files")
+    if not 0 <= args.openings_share < 1 or (args.openings_share > 0 and not args.openings):
+        p.error("--openings-share must be in [0, 1) and needs --openings files")
+    if args.teacher_share + args.openings_share >= 1:
+        p.error("--teacher-share and --openings-share must leave room for self-play positions")
     if args.steps < 0 or args.batch < 1 or args.eval_every < 1:
         p.error("--steps, --batch and --eval-every must be positive")
     if not 0 < args.held_out < 1:
@@ -128,39 +136,34 @@ def split_games(paths, held_out):
 
 class Batches:
     """Random batches of training tensors from self-play positions and,
-    optionally, teacher records; one random symmetry per position."""
+    optionally, teacher records and opening records (teacher records of the
+    first moves from an empty board, at a share of their own that does not
+    fall with the teacher's); one random symmetry per position."""
 
-    def __init__(self, positions, teacher, teacher_share, fast_value_weight, seed):
+    def __init__(self, positions, teacher, teacher_share, fast_value_weight, seed,
+                 openings=None, openings_share=0.0):
         self.pos = positions
         self.teacher = teacher
         self.teacher_share = teacher_share if teacher is not None else 0.0
+        self.openings = openings
+        self.openings_share = openings_share if openings is not None else 0.0
         self.fast_value_weight = fast_value_weight
         self.rng = np.random.default_rng(seed)
         self.gather, self.scatter = data.symmetry_tables()
 
     def next(self, size):
         from_teacher = int(round(size * self.teacher_share))
-        parts = [self.selfplay_part(self.rng.integers(0, len(self.pos), size - from_teacher))]
-        if from_teacher:
-            parts.append(self.teacher_part(self.rng.integers(0, len(self.teacher), from_teacher)))
+        from_openings = int(round(size * self.openings_share))
+        parts = [self.selfplay_part(self.rng.integers(0, len(self.pos),
+                                                      size - from_teacher - from_openings))]
+        for records, count in ((self.teacher, from_teacher), (self.openings, from_openings)):
+            if count:
+                parts.append(record_tensors(records[self.rng.integers(0, len(records), count)]))
         batch = {k: torch.cat([p[k] for p in parts]) for k in parts[0]}
         return self.augment(batch)
 
     def selfplay_part(self, rows):
         return selfplay_tensors(self.pos, rows, self.fast_value_weight)
-
-    def teacher_part(self, rows):
-        rec = self.teacher[rows]
-        count = len(rows)
-        target = torch.zeros(count, data.CELLS)
-        target[torch.arange(count), torch.from_numpy(rec["move"].astype(np.int64))] = 1.0
-        return {"boards": torch.from_numpy(np.ascontiguousarray(rec["cells"])),
-                "target": target, "policy_weight": torch.ones(count),
-                "result": torch.from_numpy(rec["result"].astype(np.float32) / 2),
-                "value_weight": torch.ones(count),
-                "move": torch.from_numpy(rec["move"].astype(np.int64)),
-                "reply": torch.zeros(count, dtype=torch.int64),
-                "reply_weight": torch.zeros(count)}
 
     def augment(self, batch):
         t = torch.from_numpy(self.rng.integers(0, 8, len(batch["result"])))
@@ -170,6 +173,21 @@ class Batches:
         batch["move"] = self.scatter[t, batch["move"]]
         batch["reply"] = self.scatter[t, batch["reply"]]
         return batch
+
+
+def record_tensors(rec):
+    """Training tensors of teacher records: the teacher's move as the policy
+    target, the game's result as the value target."""
+    count = len(rec)
+    target = torch.zeros(count, data.CELLS)
+    target[torch.arange(count), torch.from_numpy(rec["move"].astype(np.int64))] = 1.0
+    return {"boards": torch.from_numpy(np.ascontiguousarray(rec["cells"])),
+            "target": target, "policy_weight": torch.ones(count),
+            "result": torch.from_numpy(rec["result"].astype(np.float32) / 2),
+            "value_weight": torch.ones(count),
+            "move": torch.from_numpy(rec["move"].astype(np.int64)),
+            "reply": torch.zeros(count, dtype=torch.int64),
+            "reply_weight": torch.zeros(count)}
 
 
 def selfplay_tensors(pos, rows, fast_value_weight=1.0):
@@ -253,6 +271,8 @@ def train(args):
     positions = selfplay.Positions(train_games, prune_visits=args.prune_visits)
     held = selfplay.Positions(held_games, prune_visits=args.prune_visits)
     teacher = data.load_records(data.expand_paths(args.teacher)) if args.teacher_share else None
+    openings = (data.load_records(data.expand_paths(args.openings)) if args.openings_share
+                else None)
     print(f"{len(train_games)} games, {len(positions)} positions ({int(positions.full.sum())} "
           f"with visits) for training; {len(held)} held out; network {model.net.arch}",
           file=sys.stderr)
@@ -262,7 +282,8 @@ def train(args):
     metrics = os.path.join(args.out, "metrics.csv")
     if os.path.exists(metrics):
         os.remove(metrics)
-    batches = Batches(positions, teacher, args.teacher_share, args.fast_value_weight, args.seed)
+    batches = Batches(positions, teacher, args.teacher_share, args.fast_value_weight, args.seed,
+                      openings, args.openings_share)
     optimizer = torch.optim.Adam(model.parameters(), lr=args.lr)
     start = time.monotonic()
     initial = held_out_scores(model, held)
