@@ -156,6 +156,18 @@ struct CellShapes {
     Shape opp[4];
 };
 
+CellShapes shapesAt(const GameBoard& board, int row, int col, int sign) {
+    const ShapeTable& table = shapeTable();
+    CellShapes        shapes;
+    for (int d = 0; d < 4; ++d) {
+        int own = 0, opp = 0;
+        lineKeys(board, row, col, sign, d, &own, &opp);
+        shapes.own[d] = table[own];
+        shapes.opp[d] = table[opp];
+    }
+    return shapes;
+}
+
 struct Weights {
     double shape[9];
     double doubleFour, fourThree, doubleThree;
@@ -222,6 +234,14 @@ Shape PatternPlayer::shapeAt(const GameBoard& board, int row, int col, int sign,
     return shapeTable()[own];
 }
 
+double PatternPlayer::cellScore(const GameBoard& board, int row, int col, int sign) {
+    if (!board.isEmpty(row, col))
+        return -1e18;
+    const CellShapes shapes = shapesAt(board, row, col, sign);
+    return shapeScore(shapes.own, kAttack) + shapeScore(shapes.opp, kDefence) +
+           centreBias(row, col);
+}
+
 bool PatternPlayer::pickRandomly(int count) {
     return randomness > 0.0 && count > 1;
 }
@@ -235,7 +255,6 @@ int PatternPlayer::drawIndex(int count) {
 bool PatternPlayer::chooseMove(const GameBoard& board, int sign, int* row, int* col) {
     if (board.isFull())
         return false;
-    const ShapeTable& table = shapeTable();
 
     if (board.stoneCount() == 0) {
         // Opening move: the centre, or one of the sixteen cells around it.
@@ -260,13 +279,7 @@ bool PatternPlayer::chooseMove(const GameBoard& board, int sign, int* row, int* 
             scores[cell]   = -1e18;
             if (board.at(r, c) != 0)
                 continue;
-            CellShapes shapes;
-            for (int d = 0; d < 4; ++d) {
-                int own = 0, opp = 0;
-                lineKeys(board, r, c, sign, d, &own, &opp);
-                shapes.own[d] = table[own];
-                shapes.opp[d] = table[opp];
-            }
+            const CellShapes shapes = shapesAt(board, r, c, sign);
             if (hasShape(shapes.own, Shape::Five))
                 ownFives[ownFiveCount++] = cell;
             if (hasShape(shapes.opp, Shape::Five))

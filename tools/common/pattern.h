@@ -42,6 +42,10 @@ class PatternPlayer {
     // direction `dir`: 0 horizontal, 1 vertical, 2 diagonal, 3 anti-diagonal.
     static Shape shapeAt(const GameBoard& board, int row, int col, int sign, int dir);
 
+    // The combined attack and defence score step 4 ranks the empty cell
+    // (row, col) by, for side `sign`; occupied cells score -1e18.
+    static double cellScore(const GameBoard& board, int row, int col, int sign);
+
   private:
     bool pickRandomly(int count);
     int  drawIndex(int count);

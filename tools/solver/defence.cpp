@@ -6,9 +6,6 @@ namespace {
 
 using tools::kCellCount;
 
-// How many counter-fours in a row a refutation may start with.
-constexpr int kTempoMoves = 2;
-
 } // namespace
 
 // Whether the opponent's `line` still wins on the board as it stands, checked
@@ -142,6 +139,22 @@ bool Solver::anyRefutation(int defender, int tempoLeft, bool* exact) {
     return false;
 }
 
+// The defender's refutations of the attacker's line in `found`.
+void Solver::listRefutations(int defender, std::vector<int>* moves, bool* exact) {
+    const int              attacker = 1 - defender;
+    const std::vector<int> threat   = found;
+    std::vector<int>       cells;
+    candidates(defender, threat, &cells);
+    moves->clear();
+    for (int move : cells) {
+        board.place(move, defender);
+        const bool stillWins = !board.hasFive(defender) && lineStillWins(attacker, threat);
+        board.remove(move, defender);
+        if (!stillWins && refutes(defender, move, kTempoMoves, exact))
+            moves->push_back(move);
+    }
+}
+
 DefenceResult Solver::defences(const tools::GameBoard& position, int defenderSign,
                                const Limits& searchLimits) {
     board.load(position);
@@ -157,23 +170,14 @@ DefenceResult Solver::defences(const tools::GameBoard& position, int defenderSig
         result.threat.verdict = Verdict::Win;
         result.threat.line    = found;
         result.threat.nodes   = nodes;
-        std::vector<int> moves;
-        int              fives[kCellCount];
+        int fives[kCellCount];
         if (board.fiveThreats(defender) > 0) {
             // A five of its own answers any threat.
             result.moves.assign(fives, fives + board.fiveCells(defender, fives, kCellCount));
             result.nodes = totalNodes;
             return result;
         }
-        candidates(defender, found, &moves);
-        const std::vector<int> threat = found;
-        for (int move : moves) {
-            board.place(move, defender);
-            const bool stillWins = !board.hasFive(defender) && lineStillWins(attacker, threat);
-            board.remove(move, defender);
-            if (!stillWins && refutes(defender, move, kTempoMoves, &result.exact))
-                result.moves.push_back(move);
-        }
+        listRefutations(defender, &result.moves, &result.exact);
     } else {
         result.exact          = verdict == Verdict::None;
         result.threat.verdict = verdict == Verdict::Win ? Verdict::Unknown : verdict;

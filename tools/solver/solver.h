@@ -58,6 +58,18 @@ struct DefenceResult {
     int64_t          nodes = 0;
 };
 
+struct VctLimits {
+    int     threats  = 2;       // quiet threats along any line of play
+    int64_t maxNodes = 2000000; // attacker positions over all the VCF searches
+    Limits  vcf;                // for each VCF search
+};
+
+struct VctResult {
+    Verdict verdict = Verdict::Unknown; // None: no win within `threats` threats
+    int     move    = -1;
+    int64_t nodes   = 0;
+};
+
 class Solver {
   public:
     // The transposition table holds 2^tableBits entries of 16 bytes.
@@ -74,7 +86,16 @@ class Solver {
     DefenceResult defences(const tools::GameBoard& board, int defenderSign,
                            const Limits& limits = {});
 
+    // A win by threats for `attackerSign`, who moves next: a VCF, or a quiet
+    // move making a three after which the attacker threatens a VCF, the
+    // defender has none, and every refutation of the threat (a counter-four
+    // among them counts as holding) meets such a win again, with at most
+    // `threats` quiet threats in all. `move` is the first move of the win.
+    VctResult vct(const tools::GameBoard& board, int attackerSign, const VctLimits& limits = {});
+
   private:
+    static constexpr int kTempoMoves = 2; // counter-fours a refutation may start with
+
     struct Entry {
         uint64_t key;
         int32_t  depth; // refuted with this many fours left (kExhausted: at any depth)
@@ -91,6 +112,9 @@ class Solver {
     bool anyRefutation(int defender, int tempoLeft, bool* exact);
     void candidates(int defender, const std::vector<int>& threat, std::vector<int>* moves);
     bool lineStillWins(int attacker, const std::vector<int>& line);
+    void listRefutations(int defender, std::vector<int>* moves, bool* exact);
+    bool vctAttack(int attacker, int threatsLeft, int* move);
+    bool vctDefends(int defender, int threatsLeft);
 
     ThreatBoard      board;
     Entry*           table = nullptr; // owned
@@ -100,8 +124,10 @@ class Solver {
     bool             aborted    = false;
     int64_t          depthHits  = 0; // attacker nodes cut by the depth limit
     int64_t          totalNodes = 0; // over the searches of one defence query
-    std::vector<int> found;          // the winning line (built backwards, then turned)
-    Limits           limits;         // of the defence query under way
+    int64_t          vctLimit   = 0; // on totalNodes during a VCT query
+    bool             vctAborted = false;
+    std::vector<int> found;  // the winning line (built backwards, then turned)
+    Limits           limits; // of the defence query under way
 };
 
 } // namespace solver

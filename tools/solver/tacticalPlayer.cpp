@@ -1,0 +1,162 @@
+#include "tools/solver/tacticalPlayer.h"
+
+#include "util/platform.h"
+
+#include <algorithm>
+
+namespace solver {
+
+namespace {
+
+using tools::kBoardSize;
+using tools::kCellCount;
+
+// Quiet moves looked at: the cells the pattern teacher likes best.
+constexpr size_t kQuietCandidates = 8;
+
+// A win by threats is sought with a small budget: the teacher asks many.
+constexpr int64_t kVctNodes = 50000;
+
+struct Ranked {
+    int    cell;
+    double score;
+};
+
+// `cells`, best first for the pattern teacher.
+std::vector<int> ranked(const tools::GameBoard& board, int sign, const std::vector<int>& cells) {
+    std::vector<Ranked> list;
+    for (int cell : cells)
+        list.push_back({cell, tools::PatternPlayer::cellScore(board, cell / kBoardSize,
+                                                              cell % kBoardSize, sign)});
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+    std::vector<int> order;
+    for (const Ranked& r : list)
+        order.push_back(r.cell);
+    return order;
+}
+
+bool nearStone(const tools::GameBoard& board, int cell) {
+    const int row = cell / kBoardSize, col = cell % kBoardSize;
+    for (int r = row - 2; r <= row + 2; ++r)
+        for (int c = col - 2; c <= col + 2; ++c)
+            if (tools::onBoard(r, c) && board.at(r, c) != 0)
+                return true;
+    return false;
+}
+
+// Empty cells within two steps of a stone, best first for the pattern teacher.
+std::vector<int> rankedNearStones(const tools::GameBoard& board, int sign) {
+    std::vector<int> cells;
+    for (int cell = 0; cell < kCellCount; ++cell)
+        if (board.at(cell / kBoardSize, cell % kBoardSize) == 0 && nearStone(board, cell))
+            cells.push_back(cell);
+    return ranked(board, sign, cells);
+}
+
+} // namespace
+
+// The table is small: the teacher asks many queries a move, each on a new board.
+TacticalPlayer::TacticalPlayer(uint64_t seed, double randomness, int budget)
+    : solver(18), pattern(seed, randomness), model(0, 0.0), budgetMs(budget) {
+    vctLimits.maxNodes = kVctNodes;
+}
+
+bool TacticalPlayer::timeLeft() const {
+    return tovu::getTickCount() - startMs < budgetMs;
+}
+
+// How `move` looks one exchange on, with the opponent answering as the
+// pattern teacher would: 2 a VCF for us, 1 a win by threats, 0 nothing
+// decided, -1 a win by threats for the opponent, -2 lost.
+int TacticalPlayer::lookAhead(tools::GameBoard* board, int sign, int move) {
+    const int row = move / kBoardSize, col = move % kBoardSize;
+    board->place(row, col, sign);
+    int value = 0, replyRow = -1, replyCol = -1;
+    if (model.chooseMove(*board, -sign, &replyRow, &replyCol)) {
+        board->place(replyRow, replyCol, -sign);
+        if (board->makesFive(replyRow, replyCol)) {
+            value = -2;
+        } else if (solver.vcf(*board, sign, limits).verdict == Verdict::Win) {
+            value = 2;
+        } else {
+            const DefenceResult defence = solver.defences(*board, sign, limits);
+            if (defence.threatened && defence.moves.empty())
+                value = -2;
+            else if (!defence.threatened &&
+                     solver.vct(*board, sign, vctLimits).verdict == Verdict::Win)
+                value = 1;
+            else if (solver.vct(*board, -sign, vctLimits).verdict == Verdict::Win)
+                value = -1;
+        }
+        board->remove(replyRow, replyCol);
+    }
+    board->remove(row, col);
+    return value;
+}
+
+// The candidate that looks best one exchange on; ties go to the earlier one.
+int TacticalPlayer::bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
+                              size_t count) {
+    int best = -1, bestValue = -3;
+    for (size_t i = 0; i < candidates.size() && i < count; ++i) {
+        if (best >= 0 && !timeLeft())
+            break;
+        const int value = lookAhead(board, sign, candidates[i]);
+        if (value > bestValue) {
+            bestValue = value;
+            best      = candidates[i];
+        }
+        if (value == 2)
+            break;
+    }
+    return best;
+}
+
+int TacticalPlayer::choose(tools::GameBoard* board, int sign) {
+    const VcfResult own = solver.vcf(*board, sign, limits);
+    if (own.verdict == Verdict::Win) {
+        reason = Reason::Vcf;
+        return own.line[0];
+    }
+    const DefenceResult defence = solver.defences(*board, sign, limits);
+    if (defence.threatened) {
+        reason = Reason::Refutation;
+        if (defence.moves.empty())
+            return -1;
+        // Quiet refutations first: a counter-four spent now is lost for later.
+        std::vector<int> quiet, fours;
+        for (int move : ranked(*board, sign, defence.moves)) {
+            const int row = move / kBoardSize, col = move % kBoardSize;
+            board->place(row, col, sign);
+            (fiveCellsOf(*board, sign).empty() ? quiet : fours).push_back(move);
+            board->remove(row, col);
+        }
+        quiet.insert(quiet.end(), fours.begin(), fours.end());
+        return bestAhead(board, sign, quiet, quiet.size());
+    }
+    const VctResult wins = solver.vct(*board, sign, vctLimits);
+    if (wins.verdict == Verdict::Win) {
+        reason = Reason::Threat;
+        return wins.move;
+    }
+    reason = Reason::Lookahead;
+    return bestAhead(board, sign, rankedNearStones(*board, sign), kQuietCandidates);
+}
+
+bool TacticalPlayer::chooseMove(const tools::GameBoard& position, int sign, int* row, int* col) {
+    if (position.isFull())
+        return false;
+    startMs                 = tovu::getTickCount();
+    tools::GameBoard board  = position;
+    const int        chosen = position.stoneCount() == 0 ? -1 : choose(&board, sign);
+    if (chosen < 0) {
+        reason = Reason::Pattern;
+        return pattern.chooseMove(position, sign, row, col);
+    }
+    *row = chosen / kBoardSize;
+    *col = chosen % kBoardSize;
+    return true;
+}
+
+} // namespace solver

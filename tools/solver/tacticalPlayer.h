@@ -1,0 +1,59 @@
+#pragma once
+
+#include "tools/common/pattern.h"
+#include "tools/solver/solver.h"
+
+#include <cstdint>
+#include <vector>
+
+// The tactical teacher: the pattern teacher (tools/common/pattern.h) with the
+// solver's exact tactics put first.
+//
+//   1. A VCF of its own (a five included): the line's first move.
+//   2. Against a VCF of the opponent: one of its refutations, quiet ones
+//      before counter-fours (a four spent now is lost for later), the best
+//      one exchange on (below). With none the game is lost to the VCF, and
+//      the pattern teacher's move is as good as any.
+//   3. A win by threats of its own (Solver::vct).
+//   4. Otherwise the best one exchange on among the eight cells the pattern
+//      teacher ranks highest.
+//
+// "One exchange on": the move is played, the opponent answers as the pattern
+// teacher would, and the position is judged from a VCF for us (best), a win
+// by threats for us, nothing, a win by threats for the opponent, to a VCF of
+// the opponent that we cannot refute (worst); ties go to the pattern
+// teacher's order. The look-ahead stops when the move's time budget is spent
+// and keeps the best found so far.
+
+namespace solver {
+
+class TacticalPlayer {
+  public:
+    enum class Reason { Vcf, Refutation, Threat, Lookahead, Pattern };
+
+    explicit TacticalPlayer(uint64_t seed = 0, double randomness = 0.0, int budgetMs = 250);
+
+    // The move for side `sign` (1 or -1). Returns false only on a full board.
+    bool chooseMove(const tools::GameBoard& board, int sign, int* row, int* col);
+
+    // Which rule chose the last move.
+    Reason lastReason() const { return reason; }
+
+  private:
+    int  choose(tools::GameBoard* board, int sign);
+    int  lookAhead(tools::GameBoard* board, int sign, int move);
+    int  bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
+                   size_t count);
+    bool timeLeft() const;
+
+    Solver               solver;
+    tools::PatternPlayer pattern;
+    tools::PatternPlayer model; // the opponent's expected answers
+    Limits               limits;
+    VctLimits            vctLimits;
+    int                  budgetMs;
+    int                  startMs = 0;
+    Reason               reason  = Reason::Pattern;
+};
+
+} // namespace solver
