@@ -73,6 +73,10 @@ class Dataset:
         self.boards = torch.from_numpy(np.ascontiguousarray(records["cells"]))
         self.moves = torch.from_numpy(records["move"].astype(np.int64))
         self.values = torch.from_numpy(records["result"].astype(np.float32) / 2.0)
+        # Target sets from tactical labels (labels.apply): packed rows and
+        # whether a row has one.
+        self.targets = None
+        self.has_targets = None
 
     def __len__(self):
         return len(self.moves)
@@ -92,6 +96,8 @@ class Dataset:
         part.boards = self.boards[index]
         part.moves = self.moves[index]
         part.values = self.values[index]
+        part.targets = None if self.targets is None else self.targets[index]
+        part.has_targets = None if self.has_targets is None else self.has_targets[index]
         return part
 
 

@@ -21,7 +21,7 @@ import time
 import torch
 import torch.nn.functional as fn
 
-from . import data, plots, weights
+from . import data, labels, plots, weights
 from .model import Arch, QuoriboNet, encode_planes
 from .progress import ProgressBar, format_duration
 
@@ -52,6 +52,9 @@ def parse_args(argv):
     p.add_argument("--no-augment", action="store_true", help="train without the symmetries")
     p.add_argument("--threads", type=int, default=2, help="torch CPU threads")
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--labels", nargs="+", help="tactical label files (quoribo-label), one per "
+                                               "record file in the same order")
+    p.add_argument("--init-weights", help="a network.bin to start from (when not resuming)")
     p.add_argument("--out", required=True, help="run directory")
     args = p.parse_args(argv)
     if args.epochs is None and args.minutes is None:
@@ -69,16 +72,29 @@ def parse_args(argv):
     return args
 
 
-def losses(model, boards, moves, values):
-    """(policy CE, value BCE, top-1 hits) for a batch of side-to-move boards."""
+def losses(model, boards, moves, values, mask=None):
+    """(policy CE, value BCE, top-1 hits) for a batch of side-to-move boards.
+    With a target `mask` (labels.target_mask) the policy loss and the hits
+    are for the target sets."""
     # Channels-last tensors take torch's faster CPU convolutions.
     planes = encode_planes(boards).contiguous(memory_format=torch.channels_last)
     logits, value_logits = model(planes)
     logits = logits.masked_fill(boards != 0, float("-inf"))
-    policy_loss = fn.cross_entropy(logits, moves)
     value_loss = fn.binary_cross_entropy_with_logits(value_logits, values)
+    if mask is not None:
+        favourite = logits.argmax(dim=1, keepdim=True)
+        return (labels.set_policy_loss(logits, mask), value_loss,
+                mask.gather(1, favourite).sum())
+    policy_loss = fn.cross_entropy(logits, moves)
     hits = (logits.argmax(dim=1) == moves).sum()
     return policy_loss, value_loss, hits
+
+
+def target_mask(dataset, moves):
+    """The batch's target mask when the data carries label sets, else None."""
+    if dataset.targets is None:
+        return None
+    return labels.target_mask(dataset.targets, dataset.has_targets, moves)
 
 
 def evaluate(model, dataset, batch=1024):
@@ -90,7 +106,8 @@ def evaluate(model, dataset, batch=1024):
     with torch.no_grad():
         for start in range(0, len(dataset), batch):
             part = dataset.subset(slice(start, start + batch))
-            p, v, h = losses(model, part.boards, part.moves, part.values)
+            p, v, h = losses(model, part.boards, part.moves, part.values,
+                             target_mask(part, part.moves))
             policy_sum += float(p) * len(part)
             value_sum += float(v) * len(part)
             hits += float(h)
@@ -119,6 +136,11 @@ class Trainer:
         torch.manual_seed(self.seed)
         self.model = QuoriboNet(arch).to(memory_format=torch.channels_last)
         self.optimizer = torch.optim.Adam(self.model.parameters(), lr=args.lr)
+        if not saved and args.init_weights:
+            start = weights.load(args.init_weights)
+            if start.arch != arch:
+                raise ValueError(f"{args.init_weights} holds a {start.arch} network, not {arch}")
+            self.model.load_state_dict(start.state_dict())
         if saved:
             self.model.load_state_dict(saved["model"])
             self.optimizer.load_state_dict(saved["optimizer"])
@@ -225,12 +247,15 @@ class Trainer:
                 self.batch_in_epoch = 0
 
     def _step(self, index):
-        boards, moves = self.train_set.boards[index], self.train_set.moves[index]
+        part = self.train_set.subset(index)
+        boards, moves, mask = part.boards, part.moves, target_mask(part, part.moves)
         if not self.args.no_augment:
             rng = torch.Generator().manual_seed(self.seed * 104729 + self.step)
-            boards, moves = self.augmenter.random(boards, moves, rng)
-        policy_loss, value_loss, _ = losses(self.model, boards, moves,
-                                            self.train_set.values[index])
+            if mask is None:
+                boards, moves = self.augmenter.random(boards, moves, rng)
+            else:
+                boards, moves, mask = labels.augment(self.augmenter, boards, moves, mask, rng)
+        policy_loss, value_loss, _ = losses(self.model, boards, moves, part.values, mask)
         l2_loss = self.args.l2 * self.model.l2_penalty()
         loss = policy_loss + value_loss + l2_loss
         if not torch.isfinite(loss):
@@ -276,12 +301,18 @@ def main(argv=None):
     args = parse_args(argv)
     torch.set_num_threads(args.threads)
     try:
-        records = data.load_records(data.expand_paths(args.data))
+        paths = data.expand_paths(args.data)
+        records = data.load_records(paths)
+        dataset = data.Dataset(records)
+        if args.labels:
+            counts = [os.path.getsize(path) // data.RECORD.itemsize for path in paths]
+            labels.apply(dataset, records,
+                         labels.load_labels(data.expand_paths(args.labels), counts))
         trainer = Trainer(args)
     except (OSError, ValueError) as err:
         print(f"error: {err}", file=sys.stderr)
         return 1
-    train_set, held_set = data.Dataset(records).split(args.held_out)
+    train_set, held_set = dataset.split(args.held_out)
     print(f"{len(train_set)} training positions, {len(held_set)} held out; network "
           f"{trainer.model.arch}", file=sys.stderr)
     if args.eval_positions and len(held_set) > args.eval_positions:
