@@ -1,23 +1,32 @@
 #!/usr/bin/python3
-"""Tactical test suite: asks the brain for its move in hand-made positions.
+"""Tactical test suite: asks the brain for its move in tactical positions.
 
-Usage: tactics.py [BRAIN] [--turn MS] [--groups five,block,openfour]
-                  [--positions FILE] [--check]
+Usage: tactics.py [BRAIN] [--turn MS] [--groups G1,G2,...] [--positions FILE]
+                  [--sample K] [--min-score PCT] [--check]
+
+Two suites: tests/tactics/positions.txt (default; hand-made one-move tactics,
+groups five, block, openfour) and tests/tactics/suite.txt (positions from
+teacher and self-play games verified by the solver, groups five, block,
+vcf-short, vcf-long, defend; made and re-verified by quoribo-suite).
 
 BRAIN is the brain executable (default build/release/bin/pbrain-quoribo, with
 its network.bin beside it). The brain is started once and driven through the
 protocol: START 20, INFO timeout_turn MS, INFO timeout_match 0, INFO time_left
 2147483647, then one BOARD ... DONE per position. Each answer "r,c" is scored
 against the position's list of correct moves. Prints the result of every
-group, the total percentage and the time per move.
+group, the total percentage and the time per move. --sample K asks only K
+positions of each group, spread over the file; --min-score makes the exit
+status 3 when a group scores below PCT percent.
 
 --check only verifies the positions file (no brain): stone counts match the
 side to move, nobody has five yet, and the listed answers are exactly the
 correct moves of the group (see tests/tactics/positions.txt for the format).
+For the solver's groups it checks what the rules alone decide (stone counts,
+no five on either side); `quoribo-suite check` verifies their answers.
 
-Exit status: 0 after scoring, whatever the score; 1 when the brain fails
+Exit status: 0 after scoring (at least --min-score); 1 when the brain fails
 (does not start, crashes, or gives no answer in time); 2 for a bad positions
-file or bad arguments.
+file or bad arguments; 3 when a group scores below --min-score.
 """
 
 import argparse
@@ -28,7 +37,9 @@ import sys
 import time
 
 SIZE = 20
-GROUPS = ("five", "block", "openfour")
+GROUPS = ("five", "block", "openfour", "vcf-short", "vcf-long", "defend")
+# Groups whose answers need the threat-space solver to verify.
+SOLVER_GROUPS = ("vcf-short", "vcf-long", "defend")
 DIRECTIONS = ((0, 1), (1, 0), (1, 1), (1, -1))
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -177,6 +188,9 @@ def check_position(p):
     if p.group == "five":
         if p.answers != own:
             faults.append("answers %s, but the fives are %s" % (fmt(p.answers), fmt(own)))
+    elif p.group in SOLVER_GROUPS:
+        if own or theirs:
+            faults.append("a side has a four (fives at %s)" % fmt(own | theirs))
     elif p.group == "block":
         if own:
             faults.append("the mover has a five at %s" % fmt(own))
@@ -279,19 +293,22 @@ def main():
     parser.add_argument("brain", nargs="?",
                         default=os.path.join(ROOT, "build/release/bin/pbrain-quoribo"))
     parser.add_argument("--turn", type=int, default=1000, help="timeout_turn in ms")
-    parser.add_argument("--groups", default=",".join(GROUPS))
+    parser.add_argument("--groups", help="comma-separated (default: every group of the file)")
     parser.add_argument("--positions", default=os.path.join(ROOT, "tests/tactics/positions.txt"))
+    parser.add_argument("--sample", type=int, default=0, help="positions per group (0: all)")
+    parser.add_argument("--min-score", type=float, default=0.0, help="percent every group needs")
     parser.add_argument("--check", action="store_true", help="only verify the positions")
     args = parser.parse_args()
 
-    groups = [g for g in args.groups.split(",") if g]
-    if any(g not in GROUPS for g in groups) or args.turn < 0:
-        parser.error("groups are %s; --turn is not negative" % ",".join(GROUPS))
     try:
         positions = parse_positions(args.positions)
     except (OSError, ValueError) as error:
         print("positions: %s" % error)
         return 2
+    present = [g for g in GROUPS if any(p.group == g for p in positions)]
+    groups = [g for g in args.groups.split(",") if g] if args.groups else present
+    if any(g not in GROUPS for g in groups) or args.turn < 0 or args.sample < 0:
+        parser.error("groups are %s; --turn and --sample are not negative" % ",".join(GROUPS))
 
     bad = 0
     for p in positions:
@@ -302,12 +319,17 @@ def main():
         print("%d faults in %s" % (bad, args.positions))
         return 2
     if args.check:
-        counts = {g: sum(1 for p in positions if p.group == g) for g in GROUPS}
+        counts = {g: sum(1 for p in positions if p.group == g) for g in present}
         print("%d positions verified (%s)"
-              % (len(positions), ", ".join("%s %d" % (g, counts[g]) for g in GROUPS)))
+              % (len(positions), ", ".join("%s %d" % (g, counts[g]) for g in present)))
         return 0
 
-    selected = [p for p in positions if p.group in groups]
+    selected = []
+    for g in groups:
+        members = [p for p in positions if p.group == g]
+        if args.sample and len(members) > args.sample:
+            members = [members[k * len(members) // args.sample] for k in range(args.sample)]
+        selected += members
     # The brain may overrun its limit a little; a hang still ends the run.
     answer_timeout_s = args.turn / 1000.0 * 3 + 30
     try:
@@ -334,7 +356,7 @@ def main():
             if move in p.answers:
                 results[p.group][0] += 1
             else:
-                print("  wrong  %-8s %-42s answered %-7s expected %s"
+                print("  wrong  %-9s %-42s answered %-7s expected %s"
                       % (p.group, p.name, text, fmt(p.answers)))
     except BrainFailure as error:
         print("brain failure: %s" % error)
@@ -343,15 +365,19 @@ def main():
         return 1
     brain.close()
 
+    low = [g for g in groups if results[g][1] and results[g][0] * 100.0 < args.min_score * results[g][1]]
     right = sum(r for r, _ in results.values())
     total = sum(t for _, t in results.values())
     for g in groups:
         r, t = results[g]
-        print("%-9s %3d / %3d  %5.1f%%" % (g, r, t, 100.0 * r / t if t else 0.0))
-    print("total     %3d / %3d  %5.1f%%" % (right, total, 100.0 * right / total if total else 0.0))
+        print("%-10s %3d / %3d  %5.1f%%" % (g, r, t, 100.0 * r / t if t else 0.0))
+    print("total      %3d / %3d  %5.1f%%" % (right, total, 100.0 * right / total if total else 0.0))
     if times:
         print("time per move: mean %.0f ms, max %.0f ms (timeout_turn %d ms)"
               % (sum(times) / len(times), max(times), args.turn))
+    if low:
+        print("below %.0f%%: %s" % (args.min_score, ",".join(low)))
+        return 3
     return 0
 
 
