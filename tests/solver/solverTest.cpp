@@ -1,5 +1,6 @@
 #include "tools/solver/solver.h"
 #include "tools/common/openings.h"
+#include "util/platform.h"
 
 #include "tools/toolsTestHelpers.h"
 
@@ -53,6 +54,11 @@ TEST(Vcf, FindsShortestLinesThroughCrossingFours) {
     EXPECT_EQ(s.vcf(chain, -1).verdict, Verdict::None);
     // One four short of the limit is none found, not none at all.
     EXPECT_EQ(s.vcf(chain, 1, {200000, 1}).verdict, Verdict::Unknown);
+    // So is a search whose deadline has passed.
+    solver::Limits late{200000, 24, true, tovu::getTickCount()};
+    EXPECT_EQ(s.vcf(chain, 1, late).verdict, Verdict::Unknown);
+    late.deadlineMs += 60000;
+    EXPECT_EQ(s.vcf(chain, 1, late).verdict, Verdict::Win);
 }
 
 TEST(Vcf, DefenderFivesAndOverlines) {

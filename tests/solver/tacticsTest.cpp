@@ -115,11 +115,11 @@ TEST(TacticalSuite, CheckAndReaderCatchFaults) {
 // of the listed answers.
 TEST(TacticalPlayer, PlaysItsVcfAndRefutesTheOpponents) {
     const std::vector<solver::SuitePosition> positions = readShippedSuite();
-    solver::TacticalPlayer                   teacher(0, 0.0, 20);
+    solver::TacticalPlayer                   teacher(0, 0.0, 500);
     int                                      asked[solver::kSuiteGroups] = {};
     for (const solver::SuitePosition& p : positions) {
         int& count = asked[static_cast<int>(p.group)];
-        if (count >= static_cast<int>(12 / kSuiteStride) + 2)
+        if (count >= static_cast<int>(6 / kSuiteStride) + 2)
             continue;
         ++count;
         int row = -1, col = -1;

@@ -1,5 +1,7 @@
 #include "tools/solver/solver.h"
 
+#include "util/platform.h"
+
 #include <algorithm>
 
 namespace solver {
@@ -57,10 +59,14 @@ void Solver::store(int attacker, int depth) {
     entry.depth          = depth;
 }
 
+bool Solver::pastDeadline() const {
+    return timed && tovu::ticksBetween(deadline, tovu::getTickCount()) >= 0;
+}
+
 // One attacker node with `foursLeft` fours allowed before the five. On a win
 // the line from here is appended to `found` backwards.
 bool Solver::attack(int attacker, int foursLeft) {
-    if (++nodes > nodeLimit) {
+    if (++nodes > nodeLimit || pastDeadline()) {
         aborted = true;
         return false;
     }
@@ -132,6 +138,8 @@ bool Solver::attack(int attacker, int foursLeft) {
 Verdict Solver::searchVcf(int attacker, const Limits& searchLimits) {
     nodes     = 0;
     nodeLimit = searchLimits.maxNodes;
+    timed     = searchLimits.timed;
+    deadline  = searchLimits.deadlineMs;
     aborted   = false;
     found.clear();
     if (board.hasFive(0) || board.hasFive(1))

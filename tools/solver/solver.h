@@ -29,6 +29,10 @@ namespace solver {
 struct Limits {
     int64_t maxNodes = 200000; // attacker positions visited, per query
     int     maxFours = 24;     // longest line searched, in attacker fours
+    // With `timed`, searches give up (none found within the limits) once the
+    // millisecond clock (tovu::getTickCount) reaches `deadlineMs`.
+    bool timed      = false;
+    int  deadlineMs = 0;
 };
 
 // Win: a verified line. None: no VCF of any length exists. Unknown: none found
@@ -107,6 +111,7 @@ class Solver {
     bool    attack(int attacker, int foursLeft);
     void    store(int attacker, int depth);
     bool    refuted(int attacker, int foursLeft);
+    bool    pastDeadline() const;
 
     bool refutes(int defender, int move, int tempoLeft, bool* exact);
     bool anyRefutation(int defender, int tempoLeft, bool* exact);
@@ -122,6 +127,8 @@ class Solver {
     int64_t          nodes      = 0;
     int64_t          nodeLimit  = 0;
     bool             aborted    = false;
+    bool             timed      = false; // the search under way has a deadline
+    int              deadline   = 0;
     int64_t          depthHits  = 0; // attacker nodes cut by the depth limit
     int64_t          totalNodes = 0; // over the searches of one defence query
     int64_t          vctLimit   = 0; // on totalNodes during a VCT query

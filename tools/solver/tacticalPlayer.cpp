@@ -11,8 +11,10 @@ namespace {
 using tools::kBoardSize;
 using tools::kCellCount;
 
-// Quiet moves looked at: the cells the pattern teacher likes best.
+// Quiet moves looked at: the cells the pattern teacher likes best, and more
+// while every one looked at so far loses.
 constexpr size_t kQuietCandidates = 8;
+constexpr size_t kMoreCandidates  = 24;
 
 // A win by threats is sought with a small budget: the teacher asks many.
 constexpr int64_t kVctNodes = 50000;
@@ -68,12 +70,16 @@ bool TacticalPlayer::timeLeft() const {
 
 // How `move` looks one exchange on, with the opponent answering as the
 // pattern teacher would: 2 a VCF for us, 1 a win by threats, 0 nothing
-// decided, -1 a win by threats for the opponent, -2 lost.
+// decided, -1 a win by threats for the opponent, -2 lost. A move after which
+// the opponent, to move, wins by fours or threats is lost whatever it answers.
 int TacticalPlayer::lookAhead(tools::GameBoard* board, int sign, int move) {
     const int row = move / kBoardSize, col = move % kBoardSize;
     board->place(row, col, sign);
     int value = 0, replyRow = -1, replyCol = -1;
-    if (model.chooseMove(*board, -sign, &replyRow, &replyCol)) {
+    if (solver.vcf(*board, -sign, limits).verdict == Verdict::Win ||
+        solver.vct(*board, -sign, vctLimits).verdict == Verdict::Win) {
+        value = -2;
+    } else if (model.chooseMove(*board, -sign, &replyRow, &replyCol)) {
         board->place(replyRow, replyCol, -sign);
         if (board->makesFive(replyRow, replyCol)) {
             value = -2;
@@ -96,10 +102,11 @@ int TacticalPlayer::lookAhead(tools::GameBoard* board, int sign, int move) {
 }
 
 // The candidate that looks best one exchange on; ties go to the earlier one.
+// Past the first `count`, candidates are looked at only while all so far lose.
 int TacticalPlayer::bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
-                              size_t count) {
+                              size_t count, size_t more) {
     int best = -1, bestValue = -3;
-    for (size_t i = 0; i < candidates.size() && i < count; ++i) {
+    for (size_t i = 0; i < candidates.size() && (i < count || (i < more && bestValue < 0)); ++i) {
         if (best >= 0 && !timeLeft())
             break;
         const int value = lookAhead(board, sign, candidates[i]);
@@ -133,7 +140,7 @@ int TacticalPlayer::choose(tools::GameBoard* board, int sign) {
             board->remove(row, col);
         }
         quiet.insert(quiet.end(), fours.begin(), fours.end());
-        return bestAhead(board, sign, quiet, quiet.size());
+        return bestAhead(board, sign, quiet, quiet.size(), quiet.size());
     }
     const VctResult wins = solver.vct(*board, sign, vctLimits);
     if (wins.verdict == Verdict::Win) {
@@ -141,13 +148,18 @@ int TacticalPlayer::choose(tools::GameBoard* board, int sign) {
         return wins.move;
     }
     reason = Reason::Lookahead;
-    return bestAhead(board, sign, rankedNearStones(*board, sign), kQuietCandidates);
+    return bestAhead(board, sign, rankedNearStones(*board, sign), kQuietCandidates,
+                     kMoreCandidates);
 }
 
 bool TacticalPlayer::chooseMove(const tools::GameBoard& position, int sign, int* row, int* col) {
     if (position.isFull())
         return false;
-    startMs                 = tovu::getTickCount();
+    startMs = tovu::getTickCount();
+    // Every search of the move stops at its budget: the answer is never late.
+    limits.timed            = true;
+    limits.deadlineMs       = startMs + budgetMs;
+    vctLimits.vcf           = limits;
     tools::GameBoard board  = position;
     const int        chosen = position.stoneCount() == 0 ? -1 : choose(&board, sign);
     if (chosen < 0) {

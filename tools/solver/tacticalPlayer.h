@@ -16,14 +16,15 @@
 //      the pattern teacher's move is as good as any.
 //   3. A win by threats of its own (Solver::vct).
 //   4. Otherwise the best one exchange on among the eight cells the pattern
-//      teacher ranks highest.
+//      teacher ranks highest (up to 24 while all of them lose).
 //
 // "One exchange on": the move is played, the opponent answers as the pattern
 // teacher would, and the position is judged from a VCF for us (best), a win
 // by threats for us, nothing, a win by threats for the opponent, to a VCF of
 // the opponent that we cannot refute (worst); ties go to the pattern
-// teacher's order. The look-ahead stops when the move's time budget is spent
-// and keeps the best found so far.
+// teacher's order; a move after which the opponent has a VCF or a win by
+// threats is lost. Every search stops at the move's time budget, and the
+// look-ahead keeps the best found so far.
 
 namespace solver {
 
@@ -43,7 +44,7 @@ class TacticalPlayer {
     int  choose(tools::GameBoard* board, int sign);
     int  lookAhead(tools::GameBoard* board, int sign, int move);
     int  bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
-                   size_t count);
+                   size_t count, size_t more);
     bool timeLeft() const;
 
     Solver               solver;

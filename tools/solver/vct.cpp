@@ -40,8 +40,8 @@ bool Solver::vctAttack(int attacker, int threatsLeft, int* move) {
         *move = found[0];
         return true;
     }
-    if (threatsLeft == 0 || totalNodes > vctLimit) {
-        vctAborted |= totalNodes > vctLimit;
+    if (threatsLeft == 0 || totalNodes > vctLimit || pastDeadline()) {
+        vctAborted |= totalNodes > vctLimit || pastDeadline();
         return false;
     }
     // Quiet moves that make a three, most lines first.
@@ -69,7 +69,7 @@ bool Solver::vctAttack(int attacker, int threatsLeft, int* move) {
             *move = cell;
             return true;
         }
-        if (totalNodes > vctLimit) {
+        if (totalNodes > vctLimit || pastDeadline()) {
             vctAborted = true;
             return false;
         }
