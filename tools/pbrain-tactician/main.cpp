@@ -8,7 +8,10 @@
 #include <iostream>
 
 int main() {
-    solver::TacticalPlayer teacher;
+    // Half of the usual 1 s turn: every search stops at this budget, so the
+    // answer keeps well inside the turn even on a loaded machine.
+    constexpr int          kBudgetMs = 500;
+    solver::TacticalPlayer teacher(0, 0.0, kBudgetMs);
     tools::BrainProtocol   protocol(
         [&teacher](const tools::GameBoard& board, int sign, int* row, int* col) {
             return teacher.chooseMove(board, sign, row, col);
