@@ -178,7 +178,7 @@ TEST(Labels, KindsTargetsAndEncoding) {
 
 // A win by threats: two open twos crossing at an empty cell make a double
 // open three there, which no single block stops; a lone open two does not win.
-TEST(Vct, FindsTheDoubleThreeAndNothingMore) {
+TEST(Vct, FindsDoubleThreesAndWinsFromGames) {
     solver::Solver         s;
     const tools::GameBoard crossing = boardFrom("..X\n"
                                                 "..X\n"
@@ -192,4 +192,14 @@ TEST(Vct, FindsTheDoubleThreeAndNothingMore) {
     ASSERT_EQ(win.verdict, Verdict::Win);
     EXPECT_EQ(win.move, cellAt(10, 10));
     EXPECT_NE(s.vct(boardFrom("XX.O\nO...", 9, 9), 1).verdict, Verdict::Win);
+
+    // From a game the tactician lost: a win by threats with no VCF.
+    const tools::GameBoard fromGame = boardFrom(".....X.O.\n"
+                                                 "......X..\n"
+                                                 ".....X.X.\n"
+                                                 "....XXOOO\n"
+                                                 "...O.O...",
+                                                 7, 3);
+    EXPECT_EQ(s.vcf(fromGame, 1).verdict, Verdict::None);
+    EXPECT_EQ(s.vct(fromGame, 1).verdict, Verdict::Win);
 }

@@ -1,10 +1,11 @@
 // Runs the threat-space solver on positions, for analysis and as its speed
 // benchmark:
 //
-//   quoribo-solve [--nodes N] [--fours F] [POSITIONS|-]
+//   quoribo-solve [--nodes N] [--fours F] [--vct] [POSITIONS|-]
 //       one position per line: 400 characters of '.', 'x', 'o' row-major, a
 //       blank and the side to move ('x' or 'o'); prints the side to move's
-//       VCF and, failing that, its refutations of the opponent's VCF
+//       VCF and, failing that, its refutations of the opponent's VCF; with
+//       --vct also the first move of its win by threats (Solver::vct)
 //   quoribo-solve --bench RECORDS.bin [--positions P] [--nodes N] [--fours F]
 //       one VCF query for the side to move in each of the first P teacher
 //       records (tools/quoribo-teachergen/FORMAT.md); prints the spread of
@@ -27,12 +28,13 @@ namespace {
 struct Options {
     std::string    input     = "-";
     bool           bench     = false;
+    bool           vct       = false;
     int            positions = 20000;
     solver::Limits limits;
 };
 
 void printUsage() {
-    std::fprintf(stderr, "usage: quoribo-solve [--nodes N] [--fours F] [POSITIONS|-]\n"
+    std::fprintf(stderr, "usage: quoribo-solve [--nodes N] [--fours F] [--vct] [POSITIONS|-]\n"
                          "       quoribo-solve --bench RECORDS.bin [--positions P] [--nodes N] "
                          "[--fours F]\n");
 }
@@ -43,7 +45,9 @@ bool parseOptions(int argc, char** argv, Options* options) {
         const std::string arg      = argv[i];
         const bool        hasValue = i + 1 < argc;
         int               value    = 0;
-        if (arg == "--bench" && hasValue) {
+        if (arg == "--vct") {
+            options->vct = true;
+        } else if (arg == "--bench" && hasValue) {
             options->bench = true;
             options->input = argv[++i];
             named          = true;
@@ -127,6 +131,13 @@ int analyse(const Options& options) {
         if (!parsePosition(line, &board, &toMove)) {
             std::printf("%d: not a position\n", number);
             continue;
+        }
+        if (options.vct) {
+            const solver::VctResult threats = s.vct(board, toMove);
+            std::printf("%d: vct %s", number, verdictName(threats.verdict));
+            if (threats.verdict == solver::Verdict::Win)
+                std::printf(" from %s", cellText(threats.move).c_str());
+            std::printf("\n");
         }
         const solver::VcfResult own = s.vcf(board, toMove, options.limits);
         std::printf("%d: vcf %s", number, verdictName(own.verdict));

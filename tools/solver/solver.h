@@ -64,6 +64,7 @@ struct DefenceResult {
 
 struct VctLimits {
     int     threats  = 2;       // quiet threats along any line of play
+    int     fours    = 3;       // fours played on the way to them, along any line
     int64_t maxNodes = 2000000; // attacker positions over all the VCF searches
     Limits  vcf;                // for each VCF search
 };
@@ -94,7 +95,9 @@ class Solver {
     // move making a three after which the attacker threatens a VCF, the
     // defender has none, and every refutation of the threat (a counter-four
     // among them counts as holding) meets such a win again, with at most
-    // `threats` quiet threats in all. `move` is the first move of the win.
+    // `threats` quiet threats in all; or a four whose forced block leaves such
+    // a win (at most `fours` of them along a line). `move` is the first move
+    // of the win.
     VctResult vct(const tools::GameBoard& board, int attackerSign, const VctLimits& limits = {});
 
   private:
@@ -118,8 +121,9 @@ class Solver {
     void candidates(int defender, const std::vector<int>& threat, std::vector<int>* moves);
     bool lineStillWins(int attacker, const std::vector<int>& line);
     void listRefutations(int defender, std::vector<int>* moves, bool* exact);
-    bool vctAttack(int attacker, int threatsLeft, int* move);
-    bool vctDefends(int defender, int threatsLeft);
+    bool vctAttack(int attacker, int threatsLeft, int foursLeft, int* move);
+    bool vctFour(int attacker, int threatsLeft, int foursLeft, int* move);
+    bool vctDefends(int defender, int threatsLeft, int foursLeft);
 
     ThreatBoard      board;
     Entry*           table = nullptr; // owned

@@ -71,13 +71,14 @@ bool TacticalPlayer::timeLeft() const {
 // How `move` looks one exchange on, with the opponent answering as the
 // pattern teacher would: 2 a VCF for us, 1 a win by threats, 0 nothing
 // decided, -1 a win by threats for the opponent, -2 lost. A move after which
-// the opponent, to move, wins by fours or threats is lost whatever it answers.
+// the opponent, to move, wins by fours or threats is lost whatever it answers;
+// that is asked only while the opponent threatens one (a stone of ours never
+// gives the opponent a win it did not have).
 int TacticalPlayer::lookAhead(tools::GameBoard* board, int sign, int move) {
     const int row = move / kBoardSize, col = move % kBoardSize;
     board->place(row, col, sign);
     int value = 0, replyRow = -1, replyCol = -1;
-    if (solver.vcf(*board, -sign, limits).verdict == Verdict::Win ||
-        solver.vct(*board, -sign, vctLimits).verdict == Verdict::Win) {
+    if (opponentThreat && solver.vct(*board, -sign, vctLimits).verdict == Verdict::Win) {
         value = -2;
     } else if (model.chooseMove(*board, -sign, &replyRow, &replyCol)) {
         board->place(replyRow, replyCol, -sign);
@@ -128,7 +129,8 @@ int TacticalPlayer::choose(tools::GameBoard* board, int sign) {
     }
     const DefenceResult defence = solver.defences(*board, sign, limits);
     if (defence.threatened) {
-        reason = Reason::Refutation;
+        reason         = Reason::Refutation;
+        opponentThreat = true;
         if (defence.moves.empty())
             return -1;
         // Quiet refutations first: a counter-four spent now is lost for later.
@@ -147,9 +149,19 @@ int TacticalPlayer::choose(tools::GameBoard* board, int sign) {
         reason = Reason::Threat;
         return wins.move;
     }
-    reason = Reason::Lookahead;
-    return bestAhead(board, sign, rankedNearStones(*board, sign), kQuietCandidates,
-                     kMoreCandidates);
+    // The opponent's own win by threats, as if it moved next: its first move
+    // is looked at first.
+    reason                      = Reason::Lookahead;
+    const VctResult  theirs     = solver.vct(*board, -sign, vctLimits);
+    std::vector<int> candidates = rankedNearStones(*board, sign);
+    opponentThreat              = theirs.verdict != Verdict::None;
+    if (theirs.verdict == Verdict::Win) {
+        const auto listed = std::find(candidates.begin(), candidates.end(), theirs.move);
+        if (listed != candidates.end())
+            candidates.erase(listed);
+        candidates.insert(candidates.begin(), theirs.move);
+    }
+    return bestAhead(board, sign, candidates, kQuietCandidates, kMoreCandidates);
 }
 
 bool TacticalPlayer::chooseMove(const tools::GameBoard& position, int sign, int* row, int* col) {

@@ -23,7 +23,8 @@
 // by threats for us, nothing, a win by threats for the opponent, to a VCF of
 // the opponent that we cannot refute (worst); ties go to the pattern
 // teacher's order; a move after which the opponent has a VCF or a win by
-// threats is lost. Every search stops at the move's time budget, and the
+// threats is lost, and the first move of the opponent's own win by threats
+// (as if it moved next) is looked at first. Every search stops at the move's time budget, and the
 // look-ahead keeps the best found so far.
 
 namespace solver {
@@ -53,8 +54,9 @@ class TacticalPlayer {
     Limits               limits;
     VctLimits            vctLimits;
     int                  budgetMs;
-    int                  startMs = 0;
-    Reason               reason  = Reason::Pattern;
+    int                  startMs        = 0;
+    Reason               reason         = Reason::Pattern;
+    bool                 opponentThreat = true; // it may win by threats: moves are checked
 };
 
 } // namespace solver

@@ -12,7 +12,7 @@ using tools::kCellCount;
 
 // The defender, to move, faces the attacker's VCF in `found`: whether every
 // refutation meets a win by threats again. A counter-four among them holds.
-bool Solver::vctDefends(int defender, int threatsLeft) {
+bool Solver::vctDefends(int defender, int threatsLeft, int foursLeft) {
     const int        attacker = 1 - defender;
     std::vector<int> replies;
     bool             exact = true;
@@ -24,7 +24,7 @@ bool Solver::vctDefends(int defender, int threatsLeft) {
             return true;
         board.place(reply, defender);
         int        unused = -1;
-        const bool lost   = vctAttack(attacker, threatsLeft, &unused);
+        const bool lost   = vctAttack(attacker, threatsLeft, foursLeft, &unused);
         board.remove(reply, defender);
         if (!lost)
             return true;
@@ -32,7 +32,37 @@ bool Solver::vctDefends(int defender, int threatsLeft) {
     return false;
 }
 
-bool Solver::vctAttack(int attacker, int threatsLeft, int* move) {
+// A four of the attacker, the forced block, and a win by threats after it.
+bool Solver::vctFour(int attacker, int threatsLeft, int foursLeft, int* move) {
+    const int defender = 1 - attacker;
+    for (int cell = 0; cell < kCellCount; ++cell) {
+        if (!board.isEmpty(cell) || board.fourCount(attacker, cell) == 0)
+            continue;
+        board.place(cell, attacker);
+        int       threats[2];
+        bool      wins = false;
+        const int n    = board.fiveCellsThrough(cell, attacker, threats, 2);
+        if (n == 1) {
+            board.place(threats[0], defender);
+            int unused = -1;
+            wins       = !board.hasFive(defender) &&
+                   vctAttack(attacker, threatsLeft, foursLeft - 1, &unused);
+            board.remove(threats[0], defender);
+        }
+        board.remove(cell, attacker);
+        if (wins) {
+            *move = cell;
+            return true;
+        }
+        if (totalNodes > vctLimit || pastDeadline()) {
+            vctAborted = true;
+            return false;
+        }
+    }
+    return false;
+}
+
+bool Solver::vctAttack(int attacker, int threatsLeft, int foursLeft, int* move) {
     const int     defender = 1 - attacker;
     const Verdict own      = searchVcf(attacker, limits);
     totalNodes += nodes;
@@ -60,7 +90,7 @@ bool Solver::vctAttack(int attacker, int threatsLeft, int* move) {
             totalNodes += nodes;
             if (searchVcf(defender, limits) == Verdict::None) {
                 found = threat;
-                wins  = !vctDefends(defender, threatsLeft - 1);
+                wins  = !vctDefends(defender, threatsLeft - 1, foursLeft);
             }
         }
         totalNodes += nodes;
@@ -74,7 +104,10 @@ bool Solver::vctAttack(int attacker, int threatsLeft, int* move) {
             return false;
         }
     }
-    return false;
+    // Fours first, then the threats: only while the defender has no four of
+    // its own, which a quiet three would ignore.
+    return foursLeft > 0 && board.fiveThreats(defender) == 0 &&
+           vctFour(attacker, threatsLeft, foursLeft, move);
 }
 
 VctResult Solver::vct(const tools::GameBoard& position, int attackerSign,
@@ -85,7 +118,7 @@ VctResult Solver::vct(const tools::GameBoard& position, int attackerSign,
     vctLimit   = vctLimits.maxNodes;
     vctAborted = false;
     VctResult result;
-    if (vctAttack(sideOf(attackerSign), vctLimits.threats, &result.move))
+    if (vctAttack(sideOf(attackerSign), vctLimits.threats, vctLimits.fours, &result.move))
         result.verdict = Verdict::Win;
     else
         result.verdict = vctAborted ? Verdict::Unknown : Verdict::None;
