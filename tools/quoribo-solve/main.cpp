@@ -1,11 +1,12 @@
 // Runs the threat-space solver on positions, for analysis and as its speed
 // benchmark:
 //
-//   quoribo-solve [--nodes N] [--fours F] [--vct] [POSITIONS|-]
+//   quoribo-solve [--nodes N] [--fours F] [--vct] [--threats T] [POSITIONS|-]
 //       one position per line: 400 characters of '.', 'x', 'o' row-major, a
 //       blank and the side to move ('x' or 'o'); prints the side to move's
 //       VCF and, failing that, its refutations of the opponent's VCF; with
-//       --vct also the first move of its win by threats (Solver::vct)
+//       --vct also the first move of its win by threats (Solver::vct), with
+//       up to T quiet threats along a line (default 2)
 //   quoribo-solve --bench RECORDS.bin [--positions P] [--nodes N] [--fours F]
 //       one VCF query for the side to move in each of the first P teacher
 //       records (tools/quoribo-teachergen/FORMAT.md); prints the spread of
@@ -29,12 +30,14 @@ struct Options {
     std::string    input     = "-";
     bool           bench     = false;
     bool           vct       = false;
+    int            threats   = solver::VctLimits{}.threats;
     int            positions = 20000;
     solver::Limits limits;
 };
 
 void printUsage() {
-    std::fprintf(stderr, "usage: quoribo-solve [--nodes N] [--fours F] [--vct] [POSITIONS|-]\n"
+    std::fprintf(stderr, "usage: quoribo-solve [--nodes N] [--fours F] [--vct] [--threats T] "
+                         "[POSITIONS|-]\n"
                          "       quoribo-solve --bench RECORDS.bin [--positions P] [--nodes N] "
                          "[--fours F]\n");
 }
@@ -51,11 +54,15 @@ bool parseOptions(int argc, char** argv, Options* options) {
             options->bench = true;
             options->input = argv[++i];
             named          = true;
-        } else if ((arg == "--positions" || arg == "--nodes" || arg == "--fours") && hasValue) {
+        } else if ((arg == "--positions" || arg == "--nodes" || arg == "--fours" ||
+                    arg == "--threats") &&
+                   hasValue) {
             if (!tools::parseInt(argv[++i], &value) || value < 1)
                 return false;
             if (arg == "--positions")
                 options->positions = value;
+            else if (arg == "--threats")
+                options->threats = value;
             else if (arg == "--nodes")
                 options->limits.maxNodes = value;
             else
@@ -133,11 +140,13 @@ int analyse(const Options& options) {
             continue;
         }
         if (options.vct) {
-            const solver::VctResult threats = s.vct(board, toMove);
+            solver::VctLimits vctLimits;
+            vctLimits.threats               = options.threats;
+            const solver::VctResult threats = s.vct(board, toMove, vctLimits);
             std::printf("%d: vct %s", number, verdictName(threats.verdict));
             if (threats.verdict == solver::Verdict::Win)
                 std::printf(" from %s", cellText(threats.move).c_str());
-            std::printf("\n");
+            std::printf(" (%lld nodes)\n", static_cast<long long>(threats.nodes));
         }
         const solver::VcfResult own = s.vcf(board, toMove, options.limits);
         std::printf("%d: vcf %s", number, verdictName(own.verdict));

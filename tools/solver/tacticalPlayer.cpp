@@ -16,6 +16,10 @@ using tools::kCellCount;
 constexpr size_t kQuietCandidates = 8;
 constexpr size_t kMoreCandidates  = 24;
 
+// Answers tried against a win by threats the opponent threatens: its first
+// move and the cells the pattern teacher likes best.
+constexpr size_t kHoldCandidates = 8;
+
 // A win by threats is sought with a small budget: the teacher asks many.
 constexpr int64_t kVctNodes = 50000;
 
@@ -93,13 +97,37 @@ int TacticalPlayer::lookAhead(tools::GameBoard* board, int sign, int move) {
             else if (!defence.threatened &&
                      solver.vct(*board, sign, vctLimits).verdict == Verdict::Win)
                 value = 1;
-            else if (solver.vct(*board, -sign, vctLimits).verdict == Verdict::Win)
-                value = -1;
+            else if (const VctResult theirs = solver.vct(*board, -sign, vctLimits);
+                     theirs.verdict == Verdict::Win)
+                value = canHold(board, sign, theirs.move) ? -1 : -2;
         }
         board->remove(replyRow, replyCol);
     }
     board->remove(row, col);
     return value;
+}
+
+// Whether `sign`, to move against the opponent's win by threats starting at
+// `threat`, has an answer after which the opponent wins by neither fours nor
+// threats. Out of time, it is assumed to have one.
+bool TacticalPlayer::canHold(tools::GameBoard* board, int sign, int threat) {
+    std::vector<int> tries = rankedNearStones(*board, sign);
+    if (tries.size() > kHoldCandidates)
+        tries.resize(kHoldCandidates);
+    if (std::find(tries.begin(), tries.end(), threat) == tries.end())
+        tries.insert(tries.begin(), threat);
+    for (int move : tries) {
+        if (!timeLeft())
+            return true;
+        board->place(move / kBoardSize, move % kBoardSize, sign);
+        // A four only delays: the forced block leaves the threat standing.
+        const bool lost = !fiveCellsOf(*board, sign).empty() ||
+                          solver.vct(*board, -sign, vctLimits).verdict == Verdict::Win;
+        board->remove(move / kBoardSize, move % kBoardSize);
+        if (!lost)
+            return true;
+    }
+    return false;
 }
 
 // The candidate that looks best one exchange on; ties go to the earlier one.

@@ -44,6 +44,7 @@ class TacticalPlayer {
   private:
     int  choose(tools::GameBoard* board, int sign);
     int  lookAhead(tools::GameBoard* board, int sign, int move);
+    bool canHold(tools::GameBoard* board, int sign, int threat);
     int  bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
                    size_t count, size_t more);
     bool timeLeft() const;
