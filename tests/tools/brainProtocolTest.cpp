@@ -36,6 +36,7 @@ std::vector<std::string> feed(tools::BrainProtocol*           protocol,
 TEST(BrainProtocol, TranscriptBeforeAndAfterStart) {
     tools::PatternPlayer           teacher;
     tools::BrainProtocol           protocol = patternProtocol(&teacher);
+    EXPECT_EQ(protocol.turnTimeMs(), -1);
     const std::vector<std::string> expected = {
         "name=\"pattern\"",
         "ERROR no game started",
@@ -54,6 +55,13 @@ TEST(BrainProtocol, TranscriptBeforeAndAfterStart) {
                          "INFO timeout_turn 1000", "BEGIN", "hello", "TAKEBACK 9,9", "RESTART"}),
         expected);
     EXPECT_EQ(protocol.currentBoard().stoneCount(), 0); // RESTART emptied it
+    EXPECT_EQ(protocol.turnTimeMs(), 1000);
+    // Other keys and malformed times leave the turn time as it was.
+    feed(&protocol, {"INFO timeout_match 5000", "INFO timeout_turn", "INFO timeout_turn -3",
+                     "INFO timeout_turn x"});
+    EXPECT_EQ(protocol.turnTimeMs(), 1000);
+    feed(&protocol, {"INFO timeout_turn 250"});
+    EXPECT_EQ(protocol.turnTimeMs(), 250);
 }
 
 TEST(BrainProtocol, TurnRejectsBadMovesAndKeepsSides) {

@@ -43,13 +43,23 @@ bool BrainProtocol::handleLine(const std::string& line, std::string* answer) {
     else if (cmd == "TURN")     turn(line, answer);
     else if (cmd == "BOARD")    { if (started) { board.clear(); readingBoard = true; }
                                   else *answer = kNotStarted; }
-    else if (cmd == "INFO")     {}
+    else if (cmd == "INFO")     info(line);
     else if (cmd == "ABOUT")    *answer = about;
     else if (cmd == "END")      return false;
     else if (cmd == "TAKEBACK" || cmd == "PLAY" || cmd == "RECSTART") *answer = kUnsupported;
     else                        *answer = kUnknown;
     // clang-format on
     return true;
+}
+
+// Only the time per move matters to the tool brains; other keys are ignored.
+void BrainProtocol::info(const std::string& line) {
+    const std::string text  = argumentOf(line);
+    const size_t      space = text.find_first_of(" \t");
+    int               value = 0;
+    if (space != std::string::npos && text.substr(0, space) == "timeout_turn" &&
+        parseInt(trim(text.substr(space)), &value) && value >= 0)
+        turnMs = value;
 }
 
 void BrainProtocol::start(const std::string& line, std::string* answer) {

@@ -27,6 +27,9 @@ class BrainProtocol {
 
     const GameBoard& currentBoard() const { return board; }
 
+    // The time per move from INFO timeout_turn in milliseconds, -1 until given.
+    int turnTimeMs() const { return turnMs; }
+
   private:
     void start(const std::string& line, std::string* answer);
     void restart(std::string* answer);
@@ -34,12 +37,14 @@ class BrainProtocol {
     void turn(const std::string& line, std::string* answer);
     void boardLine(const std::string& line, std::string* answer);
     void play(std::string* answer);
+    void info(const std::string& line);
 
     MoveChooser chooser;
     std::string about;
     GameBoard   board;
     bool        started      = false;
     bool        readingBoard = false;
+    int         turnMs       = -1;
 };
 
 // Reads lines from `in` until END or end of input, printing each non-empty

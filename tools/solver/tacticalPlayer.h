@@ -16,16 +16,18 @@
 //      the pattern teacher's move is as good as any.
 //   3. A win by threats of its own (Solver::vct).
 //   4. Otherwise the best one exchange on among the eight cells the pattern
-//      teacher ranks highest (up to 24 while all of them lose).
+//      teacher ranks highest (up to 24 while each leaves the opponent a win).
 //
 // "One exchange on": the move is played, the opponent answers as the pattern
 // teacher would, and the position is judged from a VCF for us (best), a win
-// by threats for us, nothing, a win by threats for the opponent, to a VCF of
-// the opponent that we cannot refute (worst); ties go to the pattern
-// teacher's order; a move after which the opponent has a VCF or a win by
-// threats is lost, and the first move of the opponent's own win by threats
-// (as if it moved next) is looked at first. Every search stops at the move's time budget, and the
-// look-ahead keeps the best found so far.
+// by threats for us, nothing, a win by threats for the opponent that one of
+// our answers holds (no four: its forced block leaves the threat standing), to
+// lost (worst): a VCF of the opponent that we cannot refute, or its win by
+// threats that none of our answers holds. Ties go to the pattern teacher's
+// order. A move after which the opponent has a VCF or a win by threats is
+// lost, and the first move of the opponent's own win by threats (as if it
+// moved next) is looked at first. Every search stops at the move's time
+// budget, and the look-ahead keeps the best found so far.
 
 namespace solver {
 
@@ -37,6 +39,9 @@ class TacticalPlayer {
 
     // The move for side `sign` (1 or -1). Returns false only on a full board.
     bool chooseMove(const tools::GameBoard& board, int sign, int* row, int* col);
+
+    // Milliseconds every later move's searches may take.
+    void setBudget(int ms) { budgetMs = ms; }
 
     // Which rule chose the last move.
     Reason lastReason() const { return reason; }
