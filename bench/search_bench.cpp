@@ -146,21 +146,28 @@ void buildWideTree(mcts::Tree* tree) {
             addChildren(tree, root->children[i]->children[j], 70);
 }
 
-void BM_TreeCut(benchmark::State& state) {
+// Times the cut of a tree that `build` makes, keeping the root's child
+// `keepChild`; the build is outside the timing.
+void timeCut(benchmark::State& state, void (*build)(mcts::Tree*), int keepChild) {
     mcts::Tree tree(MAX_NODES);
-    int        before = 0;
-    int        after  = 0;
+    tree.free();
+    int before = 0;
+    int after  = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        buildWideTree(&tree);
+        build(&tree);
         before                 = tree.usedNodes;
-        const mcts::Node* keep = tree.root->children[state.range(0)];
+        const mcts::Node* keep = tree.root->children[keepChild];
         state.ResumeTiming();
         tree.cut(keep->row, keep->col, keep->sign);
         after = tree.usedNodes;
     }
     state.counters["nodesBefore"] = before;
     state.counters["nodesAfter"]  = after;
+}
+
+void BM_TreeCut(benchmark::State& state) {
+    timeCut(state, buildWideTree, static_cast<int>(state.range(0)));
 }
 BENCHMARK(BM_TreeCut)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -200,21 +207,7 @@ void buildGameTree(mcts::Tree* tree) {
 // Re-rooting a game-sized tree in the brain's pool, keeping the first child's
 // subtree (10,101 nodes).
 void BM_TreeCutGameTree(benchmark::State& state) {
-    mcts::Tree tree(MAX_NODES);
-    tree.free();
-    int before = 0;
-    int after  = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        buildGameTree(&tree);
-        before                 = tree.usedNodes;
-        const mcts::Node* keep = tree.root->children[0];
-        state.ResumeTiming();
-        tree.cut(keep->row, keep->col, keep->sign);
-        after = tree.usedNodes;
-    }
-    state.counters["nodesBefore"] = before;
-    state.counters["nodesAfter"]  = after;
+    timeCut(state, buildGameTree, 0);
 }
 BENCHMARK(BM_TreeCutGameTree)->Unit(benchmark::kMillisecond)->Iterations(20);
 
@@ -231,21 +224,7 @@ void buildOpeningTree(mcts::Tree* tree) {
 }
 
 void BM_TreeCutOpeningTree(benchmark::State& state) {
-    mcts::Tree tree(MAX_NODES);
-    tree.free();
-    int before = 0;
-    int after  = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        buildOpeningTree(&tree);
-        before                 = tree.usedNodes;
-        const mcts::Node* keep = tree.root->children[0];
-        state.ResumeTiming();
-        tree.cut(keep->row, keep->col, keep->sign);
-        after = tree.usedNodes;
-    }
-    state.counters["nodesBefore"] = before;
-    state.counters["nodesAfter"]  = after;
+    timeCut(state, buildOpeningTree, 0);
 }
 BENCHMARK(BM_TreeCutOpeningTree)->Unit(benchmark::kMillisecond)->Iterations(20);
 
