@@ -23,6 +23,9 @@ constexpr size_t kHoldCandidates = 8;
 // A win by threats is sought with a small budget: the teacher asks many.
 constexpr int64_t kVctNodes = 50000;
 
+// Moves a tied candidate's game is played on for (both sides' moves).
+constexpr int kPlayOutMoves = 40;
+
 struct Ranked {
     int    cell;
     double score;
@@ -132,21 +135,85 @@ bool TacticalPlayer::canHold(tools::GameBoard* board, int sign, int threat) {
 
 // The candidate that looks best one exchange on; ties go to the earlier one.
 // Past the first `count`, candidates are looked at only while all so far lose.
+// When nothing is decided for the best one, the games of the candidates tied
+// with it, played on, decide between them.
 int TacticalPlayer::bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
                               size_t count, size_t more) {
-    int best = -1, bestValue = -3;
+    int              best = -1, bestValue = -3;
+    std::vector<int> values;
     for (size_t i = 0; i < candidates.size() && (i < count || (i < more && bestValue < 0)); ++i) {
         if (best >= 0 && !timeLeft())
-            break;
+            return best;
         const int value = lookAhead(board, sign, candidates[i]);
+        values.push_back(value);
         if (value > bestValue) {
             bestValue = value;
             best      = candidates[i];
         }
         if (value == 2)
+            return best;
+    }
+    if (bestValue > 0 || bestValue == -2)
+        return best;
+    std::vector<int> tied;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i] == bestValue)
+            tied.push_back(candidates[i]);
+    return tied.size() > 1 ? bestPlayedOn(*board, sign, tied) : best;
+}
+
+// Of `tied`, the move whose game played on goes best, ties to the earlier one.
+// Those left unplayed when time runs out count as games still open.
+int TacticalPlayer::bestPlayedOn(const tools::GameBoard& board, int sign,
+                                 const std::vector<int>& tied) {
+    int    best = tied[0], bestValue = -2;
+    size_t played = 0;
+    for (; played < tied.size() && timeLeft(); ++played) {
+        const int found = playOut(board, sign, tied[played]);
+        if (found > bestValue) {
+            bestValue = found;
+            best      = tied[played];
+        }
+        if (found == 1)
             break;
     }
-    return best;
+    return played < tied.size() && bestValue < 0 ? tied[played] : best;
+}
+
+// The game after `move`, played on for at most kPlayOutMoves moves: the
+// opponent as the pattern teacher would, we by our VCF, else the refutation of
+// the opponent's VCF the pattern teacher likes best, else as the pattern
+// teacher would. 1 we win, -1 we lose, 0 still open (or out of time).
+int TacticalPlayer::playOut(tools::GameBoard board, int sign, int move) {
+    int side = sign, row = move / kBoardSize, col = move % kBoardSize;
+    for (int ply = 0; ply < kPlayOutMoves; ++ply) {
+        board.place(row, col, side);
+        if (board.makesFive(row, col))
+            return side == sign ? 1 : -1;
+        side = -side;
+        if (board.isFull() || !timeLeft())
+            return 0;
+        int next = -1;
+        if (side == sign) {
+            const VcfResult own = solver.vcf(board, side, limits);
+            if (own.verdict == Verdict::Win) {
+                next = own.line[0];
+            } else {
+                const DefenceResult defence = solver.defences(board, side, limits);
+                if (defence.threatened && defence.moves.empty())
+                    return -1;
+                if (defence.threatened)
+                    next = ranked(board, side, defence.moves)[0];
+            }
+        }
+        if (next >= 0) {
+            row = next / kBoardSize;
+            col = next % kBoardSize;
+        } else if (!model.chooseMove(board, side, &row, &col)) {
+            return 0;
+        }
+    }
+    return 0;
 }
 
 int TacticalPlayer::choose(tools::GameBoard* board, int sign) {
