@@ -133,10 +133,11 @@ bool TacticalPlayer::canHold(tools::GameBoard* board, int sign, int threat) {
     return false;
 }
 
-// The candidate that looks best one exchange on; ties go to the earlier one.
-// Past the first `count`, candidates are looked at only while all so far lose.
-// When nothing is decided for the best one, the games of the candidates tied
-// with it, played on, decide between them.
+// The candidate that looks best one exchange on. Past the first `count`,
+// candidates are looked at only while all so far lose. Ties go to the earlier
+// one, but when nothing is decided for the best (or the opponent's win by
+// threats can be held), the games of the candidates tied with it, played on,
+// decide first.
 int TacticalPlayer::bestAhead(tools::GameBoard* board, int sign, const std::vector<int>& candidates,
                               size_t count, size_t more) {
     int              best = -1, bestValue = -3;
