@@ -124,6 +124,7 @@ class Solver {
     bool vctAttack(int attacker, int threatsLeft, int foursLeft, int* move);
     bool vctFour(int attacker, int threatsLeft, int foursLeft, int* move);
     bool vctDefends(int defender, int threatsLeft, int foursLeft);
+    bool vctOutOfBudget();
 
     ThreatBoard      board;
     Entry*           table = nullptr; // owned

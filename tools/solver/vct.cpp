@@ -32,6 +32,14 @@ bool Solver::vctDefends(int defender, int threatsLeft, int foursLeft) {
     return false;
 }
 
+// Whether the query's node budget or deadline is spent; once it is, the
+// query's "no win" becomes "unknown".
+bool Solver::vctOutOfBudget() {
+    if (totalNodes > vctLimit || pastDeadline())
+        vctAborted = true;
+    return vctAborted;
+}
+
 // A four of the attacker, the forced block, and a win by threats after it.
 bool Solver::vctFour(int attacker, int threatsLeft, int foursLeft, int* move) {
     const int defender = 1 - attacker;
@@ -54,10 +62,8 @@ bool Solver::vctFour(int attacker, int threatsLeft, int foursLeft, int* move) {
             *move = cell;
             return true;
         }
-        if (totalNodes > vctLimit || pastDeadline()) {
-            vctAborted = true;
+        if (vctOutOfBudget())
             return false;
-        }
     }
     return false;
 }
@@ -70,10 +76,8 @@ bool Solver::vctAttack(int attacker, int threatsLeft, int foursLeft, int* move) 
         *move = found[0];
         return true;
     }
-    if (threatsLeft == 0 || totalNodes > vctLimit || pastDeadline()) {
-        vctAborted |= totalNodes > vctLimit || pastDeadline();
+    if (vctOutOfBudget() || threatsLeft == 0)
         return false;
-    }
     // Quiet moves that make a three, most lines first.
     std::vector<std::pair<int, int>> threes;
     for (int cell = 0; cell < kCellCount; ++cell)
@@ -99,10 +103,8 @@ bool Solver::vctAttack(int attacker, int threatsLeft, int foursLeft, int* move) 
             *move = cell;
             return true;
         }
-        if (totalNodes > vctLimit || pastDeadline()) {
-            vctAborted = true;
+        if (vctOutOfBudget())
             return false;
-        }
     }
     // Fours first, then the threats: only while the defender has no four of
     // its own, which a quiet three would ignore.
