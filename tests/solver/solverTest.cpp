@@ -11,12 +11,10 @@
 
 using solver::Verdict;
 using toolstest::boardFrom;
+using toolstest::cellAt;
+using toolstest::kThreeMoveVcf;
 
 namespace {
-
-constexpr int cellAt(int row, int col) {
-    return row * tools::kBoardSize + col;
-}
 
 // X (side 1) makes a four on row 10 and one on column 8 with the same stone
 // at 10,8; either line alone is a single, blockable four.
@@ -25,14 +23,6 @@ const char* const kCrossingFours = "....O.\n"
                                    "....X.\n"
                                    "....X.\n"
                                    "OXXX..";
-
-// As above, but the column's third stone must first come with a four on
-// row 9: four, block, double four, block, five.
-const char* const kThreeMoveVcf = "....O....\n"
-                                  "....X....\n"
-                                  "....X....\n"
-                                  ".....XXXO\n"
-                                  "OXXX.....";
 
 } // namespace
 

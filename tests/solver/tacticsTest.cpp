@@ -15,12 +15,10 @@
 using solver::SuiteGroup;
 using solver::Verdict;
 using toolstest::boardFrom;
+using toolstest::cellAt;
+using toolstest::kThreeMoveVcf;
 
 namespace {
-
-constexpr int cellAt(int row, int col) {
-    return row * tools::kBoardSize + col;
-}
 
 // Sanitizer builds run the solver an order of magnitude slower: there a
 // sample of the suite is re-derived, in release builds all of it.
@@ -41,13 +39,6 @@ std::vector<solver::SuitePosition> readShippedSuite() {
 bool contains(const std::vector<int>& cells, int cell) {
     return std::find(cells.begin(), cells.end(), cell) != cells.end();
 }
-
-// Four, block, double four, block, five for X; O to move faces it.
-const char* const kThreeMoveVcf = "....O....\n"
-                                  "....X....\n"
-                                  "....X....\n"
-                                  ".....XXXO\n"
-                                  "OXXX.....";
 
 } // namespace
 
@@ -195,11 +186,11 @@ TEST(Vct, FindsDoubleThreesAndWinsFromGames) {
 
     // From a game the tactician lost: a win by threats with no VCF.
     const tools::GameBoard fromGame = boardFrom(".....X.O.\n"
-                                                 "......X..\n"
-                                                 ".....X.X.\n"
-                                                 "....XXOOO\n"
-                                                 "...O.O...",
-                                                 7, 3);
+                                                "......X..\n"
+                                                ".....X.X.\n"
+                                                "....XXOOO\n"
+                                                "...O.O...",
+                                                7, 3);
     EXPECT_EQ(s.vcf(fromGame, 1).verdict, Verdict::None);
     EXPECT_EQ(s.vct(fromGame, 1).verdict, Verdict::Win);
 }

@@ -26,6 +26,20 @@ inline tools::GameBoard boardFrom(const std::string& picture, int top = 0, int l
     return board;
 }
 
+// The cell index of a board coordinate.
+constexpr int cellAt(int row, int col) {
+    return row * tools::kBoardSize + col;
+}
+
+// A VCF of three fours for X (four, block, double four, block, five), whose
+// column's third stone must first come with a four on the row below; O to
+// move faces it. The solver tests place it at row 6, column 4.
+inline const char* const kThreeMoveVcf = "....O....\n"
+                                         "....X....\n"
+                                         "....X....\n"
+                                         ".....XXXO\n"
+                                         "OXXX.....";
+
 inline std::string binPath(const std::string& tool) {
     return std::string(QUORIBO_BIN_DIR) + "/" + tool;
 }
