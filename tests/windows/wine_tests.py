@@ -15,6 +15,7 @@ import re
 import select
 from signal import SIGCONT, SIGSTOP
 import shutil
+import statistics
 import subprocess
 import sys
 import tarfile
@@ -290,8 +291,9 @@ def processor_passes():
     return passes, played
 
 
-def case_bench(cfg):
-    expected, played = processor_passes()
+def bench_round(cfg, expected):
+    """One lockstep run of both builds' quoribo-bench: for each pass, the
+    Linux and Windows rates and values."""
     linux = [cfg.host("quoribo-bench")]
     windows = [cfg.wine, cfg.windows_exe("quoribo-bench.exe")]
     # Both builds run at once in alternating turns, so that both meet the same
@@ -304,18 +306,34 @@ def case_bench(cfg):
         check(set(ran) == expected and len(timed) == len(expected) - 1,
               "the %s build timed %s and ran %s; the processor has %s"
               % (build, sorted(timed), sorted(ran), sorted(expected)))
-    ratios = {}
+    return {name: (linux_passes[name], passes[name]) for name in expected}
+
+
+def case_bench(cfg, rounds_on_doubt=3):
+    """Every pass gives the Linux build's value, at a speed within 15% of it.
+    A single run on a shared machine can be thrown off by a neighbour even in
+    lockstep, so a ratio outside the band is measured again: each pass is then
+    judged by its median ratio over three runs."""
+    expected, played = processor_passes()
+    ratios = {name: [] for name in expected}
+    for round_number in range(rounds_on_doubt):
+        for name, ((linux_rate, linux_value), (windows_rate, windows_value)) in \
+                sorted(bench_round(cfg, expected).items()):
+            ratios[name].append(windows_rate / linux_rate)
+            print("%-16s linux %8.1f/s  windows %8.1f/s  ratio %.3f  values %.6f %.6f%s"
+                  % (name, linux_rate, windows_rate, ratios[name][-1], linux_value,
+                     windows_value, "  (the brain's pass)" if name == played else ""))
+            check(abs(windows_value - linux_value) <= 1e-4,
+                  "%s: Windows value %f, Linux value %f" % (name, windows_value, linux_value))
+        if round_number == 0 and all(0.85 <= r[0] <= 1.15 for r in ratios.values()):
+            return
+        print()
     for name in sorted(expected):
-        (linux_rate, linux_value), (windows_rate, windows_value) = linux_passes[name], passes[name]
-        ratios[name] = windows_rate / linux_rate
-        print("%-16s linux %8.1f/s  windows %8.1f/s  ratio %.3f  values %.6f %.6f%s"
-              % (name, linux_rate, windows_rate, ratios[name], linux_value, windows_value,
-                 "  (the brain's pass)" if name == played else ""))
-        check(abs(windows_value - linux_value) <= 1e-4,
-              "%s: Windows value %f, Linux value %f" % (name, windows_value, linux_value))
-    for name in sorted(expected):
-        check(0.85 <= ratios[name] <= 1.15,
-              "%s: the Windows build runs at %.2f of the Linux speed" % (name, ratios[name]))
+        median = statistics.median(ratios[name])
+        print("%-16s median ratio %.3f over %d runs" % (name, median, len(ratios[name])))
+        check(0.85 <= median <= 1.15,
+              "%s: the Windows build runs at %.2f of the Linux speed (median of %s)"
+              % (name, median, ", ".join("%.2f" % r for r in ratios[name])))
 
 
 def case_binaries(cfg):
