@@ -120,6 +120,12 @@ def round_name(r):
     return f"round-{r:03d}"
 
 
+# Optional self-play settings of loop.json and the quoribo-selfplay options
+# they set; absent, the tool's defaults hold.
+VARIETY = {"temp_stones": "--temp-stones", "temperature": "--temperature",
+           "empty_start": "--empty-start", "opening_stones": "--opening-stones"}
+
+
 def count_games(path):
     """Complete games in a self-play file; 0 when there is none or it is
     damaged, which leaves it to quoribo-selfplay to keep the sound games before
@@ -171,7 +177,8 @@ class Loop:
         # must not be mixed into the round: set them aside.
         stamp = os.path.join(self.paths.games, round_name(r) + ".json")
         started = {"network": file_digest(best), "seed": 1000 + r,
-                   **{k: c[k] for k in ("full_sims", "fast_sims", "full_share")}}
+                   **{k: c[k] for k in ("full_sims", "fast_sims", "full_share")},
+                   **{k: c[k] for k in VARIETY if k in c}}
         previous = None
         if os.path.exists(stamp):
             with open(stamp) as src:
@@ -187,7 +194,8 @@ class Loop:
             run([self.tool("quoribo-selfplay"), "play", best, games,
                  "--games", str(c["games_per_round"]), "--seed", str(1000 + r),
                  "--workers", str(c["workers"]), "--full-sims", str(c["full_sims"]),
-                 "--fast-sims", str(c["fast_sims"]), "--full-share", str(c["full_share"])],
+                 "--fast-sims", str(c["fast_sims"]), "--full-share", str(c["full_share"]),
+                 *[arg for k, flag in VARIETY.items() if k in c for arg in (flag, str(c[k]))]],
                 os.path.join(self.paths.games, round_name(r) + ".log"))
         return games
 
@@ -214,6 +222,8 @@ class Loop:
                 run([self.tool("quoribo-teachergen"), self.paths.teacher, "--games",
                      str(c["teacher_games"]), "--seed", "11"])
             command += ["--teacher", self.paths.teacher, "--teacher-share", str(share)]
+        if c.get("max_passes"):
+            command += ["--max-passes", str(c["max_passes"])]
         if c.get("opening_share"):
             command += ["--openings", *self.openings(), "--openings-share",
                         str(c["opening_share"])]

@@ -21,6 +21,7 @@ helper head, to continue from) and network.bin.
 import argparse
 import csv
 import json
+import math
 import os
 import sys
 import time
@@ -77,6 +78,8 @@ def parse_args(argv):
     p.add_argument("--openings-share", type=float, default=0.0,
                    help="share of every batch taken from the opening records")
     p.add_argument("--steps", type=int, default=1500)
+    p.add_argument("--max-passes", type=float,
+                   help="also stop after this many passes over the self-play positions")
     p.add_argument("--minutes", type=float, help="also stop after this long")
     p.add_argument("--batch", type=int, default=256)
     p.add_argument("--lr", type=float, default=5e-4, help="Adam learning rate")
@@ -104,6 +107,8 @@ def parse_args(argv):
         p.error("--teacher-share and --openings-share must leave room for self-play positions")
     if args.steps < 0 or args.batch < 1 or args.eval_every < 1:
         p.error("--steps, --batch and --eval-every must be positive")
+    if args.max_passes is not None and args.max_passes <= 0:
+        p.error("--max-passes must be positive")
     if not 0 < args.held_out < 1:
         p.error("--held-out must be in (0, 1)")
     return args
@@ -264,6 +269,17 @@ def write_metrics(path, row):
         writer.writerow(row)
 
 
+def planned_steps(args, positions):
+    """`--steps`, cut to `--max-passes` passes over the self-play positions
+    when given: a small replay window (a new machine, the first rounds) would
+    otherwise be seen many times over, and the value head learns each game's
+    few results by heart."""
+    if args.max_passes is None:
+        return args.steps
+    per_step = args.batch * (1 - args.teacher_share - args.openings_share)
+    return min(args.steps, max(1, math.ceil(args.max_passes * positions / per_step)))
+
+
 def train(args):
     torch.manual_seed(args.seed)
     model = load_start(args.init).to(memory_format=torch.channels_last)
@@ -290,8 +306,9 @@ def train(args):
     write_metrics(metrics, score_row(0, [float("nan")] * 5, initial, 0.0))
     sums, count = np.zeros(5), 0
     bar = ProgressBar()
-    steps = args.steps
-    for step in range(1, args.steps + 1):
+    planned = planned_steps(args, len(positions))
+    steps = planned
+    for step in range(1, planned + 1):
         if args.minutes is not None and time.monotonic() - start > args.minutes * 60:
             steps = step - 1
             break
@@ -305,18 +322,18 @@ def train(args):
         optimizer.step()
         sums += (float(loss), float(p), float(v), float(r), float(l2))
         count += 1
-        if step % args.eval_every == 0 or step == args.steps:
+        if step % args.eval_every == 0 or step == planned:
             scores = held_out_scores(model, held)
             write_metrics(metrics, score_row(step, sums / count, scores,
                                              time.monotonic() - start))
             sums, count = np.zeros(5), 0
         spent = time.monotonic() - start
-        done = step / args.steps
+        done = step / planned
         if args.minutes is not None:
             done = max(done, spent / (args.minutes * 60))
         bar.update(done, spent / done - spent, f"step {step} loss {float(loss):.4f}")
     bar.close()
-    if steps < args.steps and count:
+    if steps < planned and count:
         write_metrics(metrics, score_row(steps, sums / count, held_out_scores(model, held),
                                          time.monotonic() - start))
     final = held_out_scores(model, held)

@@ -65,6 +65,14 @@ class RoundGamesTest(unittest.TestCase):
         self.assertEqual(self.play(self.other)[1], again)
         self.assertEqual(loop.file_digest(path + ".stale"), again)
 
+        # So are games played under other variety settings.
+        self.loop.cfg["temp_stones"] = 2
+        changed = self.play(self.other)[1]
+        self.assertNotEqual(changed, again)
+        self.assertEqual(loop.file_digest(path + ".stale"), again)
+        with open(os.path.join(os.path.dirname(path), "round-001.json")) as src:
+            self.assertEqual(json.load(src)["temp_stones"], 2)
+
     def test_openings_hold_the_teachers_first_moves_from_an_empty_board(self):
         self.loop.cfg.update({"opening_games": 12, "opening_max_stones": 2})
         with contextlib.redirect_stdout(io.StringIO()):

@@ -3,6 +3,8 @@
 import contextlib
 import csv
 import io
+import json
+import math
 import os
 import struct
 import unittest
@@ -107,10 +109,10 @@ class ReinforceTest(unittest.TestCase):
         self.init = os.path.join(self.dir, "init.bin")
         weights.export(support.random_network(6, support.Arch(20, 1, 16, 8)), self.init)
 
-    def train(self, out, steps):
+    def train(self, out, steps, *extra):
         argv = ["--init", self.init, "--selfplay", self.games, "--steps", str(steps),
                 "--batch", "32", "--lr", "2e-2", "--eval-every", "5", "--held-out", "0.25",
-                "--threads", "1", "--out", os.path.join(self.dir, out)]
+                "--threads", "1", "--out", os.path.join(self.dir, out), *extra]
         self.assertEqual(quiet(reinforce.main, argv), 0)
         with open(os.path.join(self.dir, out, "metrics.csv"), newline="") as src:
             return list(csv.DictReader(src))
@@ -121,6 +123,15 @@ class ReinforceTest(unittest.TestCase):
         self.assertLess(float(rows[-1]["val_policy_loss"]), 0.8 * float(rows[0]["val_policy_loss"]))
         self.assertLess(float(rows[-1]["train_policy_loss"]), float(rows[1]["train_policy_loss"]))
         self.assertLess(float(rows[-1]["train_reply_loss"]), float(rows[1]["train_reply_loss"]))
+
+    def test_max_passes_cuts_the_steps_to_the_window(self):
+        rows = self.train("passes", 1000, "--max-passes", "1.5")
+        with open(os.path.join(self.dir, "passes", "summary.json")) as src:
+            summary = json.load(src)
+        expected = math.ceil(1.5 * summary["positions"] / 32)
+        self.assertLess(expected, 1000)
+        self.assertEqual(summary["steps"], expected)
+        self.assertEqual(int(rows[-1]["step"]), expected)
 
     @unittest.skipUnless(support.eval_tool(), support.missing_tool_message())
     def test_export_after_training_with_the_helper_head_plays_as_trained(self):
