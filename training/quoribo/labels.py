@@ -1,9 +1,11 @@
-"""Exact tactical labels beside teacher records (tools/quoribo-label/FORMAT.md).
+"""Exact tactical labels beside teacher records and self-play games
+(tools/quoribo-label/FORMAT.md).
 
-quoribo-label writes one 54-byte label per record: what the threat-space
-solver proved about the position for the side to move. Training with them
-(python3 -m quoribo.train ... --labels FILE ...) changes the targets of the
-labelled positions only:
+quoribo-label writes one 54-byte label per record (with --selfplay, per
+searched move): what the threat-space solver proved about the position for
+the side to move. Training with them (python3 -m quoribo.train ... --labels
+FILE ..., or quoribo.reinforce --labels) changes the targets of the labelled
+positions only:
 
   win     value 1, policy the first move of the side to move's VCF
   defend  policy the set of refutations of the opponent's VCF: the loss is
@@ -49,6 +51,16 @@ def load_labels(paths, record_counts):
             raise ValueError(f"{path}: malformed labels")
         chunks.append(labels)
     return np.concatenate(chunks)
+
+
+def load_selfplay_labels(path, games):
+    """The labels quoribo-label --selfplay wrote for a self-play file, split
+    into one array per game (a label per searched move). `games` are the
+    file's complete games as selfplay.read_games returns them; the labels of
+    games written after the labelling are refused, not guessed."""
+    counts = [len(g.full) for g in games]
+    labels = load_labels([path], [sum(counts)])
+    return np.split(labels, np.cumsum(counts)[:-1]) if counts else []
 
 
 def apply(dataset, records, labels):

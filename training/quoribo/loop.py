@@ -6,7 +6,10 @@ Each round:
 1. the current best network plays `games_per_round` self-play games
    (quoribo-selfplay play, seed 1000 + round);
 2. a candidate is trained from the best on the replay window, the last
-   `window_rounds` rounds' games, with teacher records mixed in at a share
+   `window_rounds` rounds' games (with `labels`, every searched position
+   labelled by the solver's exact tactics first: quoribo-label --selfplay,
+   at most `label_nodes` nodes a search, the label loss weighted
+   `label_weight`), with teacher records mixed in at a share
    that falls by `teacher_share_drop` a round (quoribo.reinforce), and the
    teacher's first moves from an empty board (`opening_games` games, positions
    of at most `opening_max_stones` stones) at a share of their own,
@@ -52,6 +55,7 @@ import numpy as np
 
 from . import data, selfplay
 
+LABEL_BYTES = 54  # one quoribo-label label (tools/quoribo-label/FORMAT.md)
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
@@ -161,7 +165,8 @@ class Loop:
             self.cfg = json.load(src)
         self.bin = os.path.abspath(args.bin)
         self.commit = args.commit
-        for tool in ("quoribo-selfplay", "quoribo-match", "pbrain-quoribo", "quoribo-teachergen"):
+        tools = ["quoribo-selfplay", "quoribo-match", "pbrain-quoribo", "quoribo-teachergen"]
+        for tool in tools + (["quoribo-label"] if self.cfg.get("labels") else []):
             if not os.access(os.path.join(self.bin, tool), os.X_OK):
                 raise SystemExit(f"{tool} is not built in {self.bin}")
 
@@ -224,6 +229,9 @@ class Loop:
             command += ["--teacher", self.paths.teacher, "--teacher-share", str(share)]
         if c.get("max_passes"):
             command += ["--max-passes", str(c["max_passes"])]
+        if c.get("labels"):
+            command += ["--labels", *[self.label_games(p) for p in window],
+                        "--label-weight", str(c.get("label_weight", 1.0))]
         if c.get("opening_share"):
             command += ["--openings", *self.openings(), "--openings-share",
                         str(c["opening_share"])]
@@ -231,6 +239,23 @@ class Loop:
         log("$ " + " ".join(command))
         with open(os.path.join(out, "train.log"), "a") as err:
             subprocess.run(command, check=True, cwd=os.path.join(REPO, "training"), stderr=err)
+        return out
+
+    def label_games(self, games):
+        """The solver's labels of a self-play file (GAMES.labels beside it),
+        made when missing or not of this file's searched moves. The labels
+        are written under a temporary name, so an interrupted run never
+        leaves a partial file behind."""
+        out = os.path.splitext(games)[0] + ".labels"
+        searched = sum(len(g.full) for g in selfplay.read_games(games))
+        if os.path.exists(out) and os.path.getsize(out) == searched * LABEL_BYTES:
+            return out
+        command = [self.tool("quoribo-label"), games, out + ".part", "--selfplay",
+                   "--threads", str(self.cfg["workers"])]
+        if self.cfg.get("label_nodes"):
+            command += ["--nodes", str(self.cfg["label_nodes"])]
+        run(command, os.path.splitext(games)[0] + ".labels.log")
+        os.replace(out + ".part", out)
         return out
 
     def openings(self):

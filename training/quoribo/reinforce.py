@@ -12,6 +12,13 @@ predicts the opponent's reply; export drops it, so network.bin keeps exactly
 the engine's format. Teacher records (--teacher) can be mixed into every batch
 at a chosen share. Every position is seen under a random board symmetry.
 
+With --labels (quoribo-label --selfplay, one file per self-play file) the
+solver's exact tactics add targets to every searched move, fast ones too: a
+position with a VCF has value 1 and the line's first move as a target; one
+facing an opponent's VCF has the set of its refutations as a target (the
+loss is -log of the probability of the whole set, weighted --label-weight);
+one whose opponent's VCF has no refutation has value 0.
+
 The newest self-play file's last games (--held-out) are kept out of training
 for the metrics; --reference networks are scored on them too. The run
 directory gets metrics.csv, losses.png, summary.json, checkpoint.pt (with the
@@ -31,12 +38,12 @@ import torch
 import torch.nn.functional as fn
 from torch import nn
 
-from . import data, plots, selfplay, weights
+from . import data, labels, plots, selfplay, weights
 from .model import Arch, QuoriboNet, encode_planes
 from .progress import ProgressBar, format_duration
 
 METRIC_FIELDS = ["step", "train_loss", "train_policy_loss", "train_value_loss",
-                 "train_reply_loss", "l2_loss", "val_policy_loss", "val_value_loss",
+                 "train_reply_loss", "train_tactics_loss", "l2_loss", "val_policy_loss", "val_value_loss",
                  "val_top1", "elapsed_s"]
 
 
@@ -70,6 +77,10 @@ def parse_args(argv):
                         "or N,B,F,H for a fresh network of that shape")
     p.add_argument("--selfplay", nargs="+", required=True,
                    help="self-play record files or globs, oldest first")
+    p.add_argument("--labels", nargs="*", default=[],
+                   help="quoribo-label --selfplay files, one per self-play file, in its order")
+    p.add_argument("--label-weight", type=float, default=1.0,
+                   help="weight of the loss on the labels' winning moves and refutation sets")
     p.add_argument("--teacher", nargs="*", default=[], help="teacher record files or globs")
     p.add_argument("--teacher-share", type=float, default=0.0,
                    help="share of every batch taken from the teacher records")
@@ -129,14 +140,21 @@ def load_start(path):
     return TrainingNet(weights.load(path))
 
 
-def split_games(paths, held_out):
-    """(training games, held-out games): the held-out ones are the last games
-    of the newest file."""
+def split_games(paths, held_out, label_paths=()):
+    """(training games, held-out games, the training games' labels or None):
+    the held-out ones are the last games of the newest file."""
     files = [selfplay.read_games(p) for p in paths]
+    if label_paths and len(label_paths) != len(paths):
+        raise ValueError(f"{len(label_paths)} label files for {len(paths)} self-play files")
+    per_game = [labels.load_selfplay_labels(lp, f) for lp, f in zip(label_paths, files)]
     newest = files[-1]
     held = max(1, int(round(len(newest) * held_out))) if len(newest) > 1 else 0
     train = [g for f in files[:-1] for g in f] + newest[:len(newest) - held]
-    return train, newest[len(newest) - held:]
+    train_labels = None
+    if per_game:
+        train_labels = [lab for f in per_game[:-1] for lab in f] + \
+            per_game[-1][:len(newest) - held]
+    return train, newest[len(newest) - held:], train_labels
 
 
 class Batches:
@@ -175,6 +193,7 @@ class Batches:
         gather = self.gather[t]
         batch["boards"] = torch.gather(batch["boards"], 1, gather)
         batch["target"] = torch.gather(batch["target"], 1, gather)
+        batch["tactics"] = torch.gather(batch["tactics"], 1, gather)
         batch["move"] = self.scatter[t, batch["move"]]
         batch["reply"] = self.scatter[t, batch["reply"]]
         return batch
@@ -192,7 +211,9 @@ def record_tensors(rec):
             "value_weight": torch.ones(count),
             "move": torch.from_numpy(rec["move"].astype(np.int64)),
             "reply": torch.zeros(count, dtype=torch.int64),
-            "reply_weight": torch.zeros(count)}
+            "reply_weight": torch.zeros(count),
+            "tactics": torch.zeros(count, data.CELLS, dtype=torch.bool),
+            "tactics_weight": torch.zeros(count)}
 
 
 def selfplay_tensors(pos, rows, fast_value_weight=1.0):
@@ -204,15 +225,24 @@ def selfplay_tensors(pos, rows, fast_value_weight=1.0):
     target[has] = pos.targets[trow[has]]
     full = pos.full[rows]
     reply = pos.replies[rows]
+    kind = pos.label_kind[rows]
+    result = pos.results[rows].copy()
+    result[kind == labels.WIN] = 1.0
+    result[kind == labels.LOST] = 0.0
+    exact = (kind == labels.WIN) | (kind == labels.LOST)
+    has_set = (kind == labels.WIN) | (kind == labels.DEFEND)
+    tactics = np.unpackbits(pos.label_targets[rows], axis=1, bitorder="little")[:, :data.CELLS]
     return {"boards": torch.from_numpy(pos.boards[rows]),
             "target": torch.from_numpy(target),
             "policy_weight": torch.from_numpy(has.astype(np.float32)),
-            "result": torch.from_numpy(pos.results[rows]),
-            "value_weight": torch.from_numpy(np.where(full, 1.0, fast_value_weight)
+            "result": torch.from_numpy(result),
+            "value_weight": torch.from_numpy(np.where(full | exact, 1.0, fast_value_weight)
                                              .astype(np.float32)),
             "move": torch.from_numpy(pos.moves[rows]),
             "reply": torch.from_numpy(np.maximum(reply, 0)),
-            "reply_weight": torch.from_numpy((reply >= 0).astype(np.float32))}
+            "reply_weight": torch.from_numpy((reply >= 0).astype(np.float32)),
+            "tactics": torch.from_numpy(tactics.astype(bool) & has_set[:, None]),
+            "tactics_weight": torch.from_numpy(has_set.astype(np.float32))}
 
 
 def weighted_mean(values, weight):
@@ -221,8 +251,8 @@ def weighted_mean(values, weight):
 
 
 def batch_losses(model, batch):
-    """(policy, value, reply) losses and the policy's top-1 hits on the
-    target's best move."""
+    """(policy, value, reply, tactics) losses and the policy's top-1 hits on
+    the target's best move."""
     boards = batch["boards"].long()
     planes = encode_planes(boards).contiguous(memory_format=torch.channels_last)
     logits, value_logit, reply_logits = model(planes)
@@ -235,11 +265,18 @@ def batch_losses(model, batch):
     reply = fn.cross_entropy(reply_logits.masked_fill(after, float("-inf")), batch["reply"],
                              reduction="none")
     reply = torch.where(batch["reply_weight"] > 0, reply, torch.zeros_like(reply))
-    hits = ((logits.masked_fill(occupied, float("-inf")).argmax(1) == batch["target"].argmax(1))
-            .float() * batch["policy_weight"]).sum()
+    masked = logits.masked_fill(occupied, float("-inf"))
+    hits = ((masked.argmax(1) == batch["target"].argmax(1)).float()
+            * batch["policy_weight"]).sum()
+    # -log of the probability of the target set; rows without one get a set
+    # of every empty cell, whose loss is zero, so no -inf reaches the mean.
+    tactic_set = torch.where(batch["tactics_weight"].unsqueeze(1) > 0, batch["tactics"], ~occupied)
+    tactics = torch.logsumexp(masked, 1) - torch.logsumexp(
+        masked.masked_fill(~tactic_set, float("-inf")), 1)
     return (weighted_mean(policy, batch["policy_weight"]),
             weighted_mean(value, batch["value_weight"]),
-            weighted_mean(reply, batch["reply_weight"]), hits)
+            weighted_mean(reply, batch["reply_weight"]),
+            weighted_mean(tactics, batch["tactics_weight"]), hits)
 
 
 def held_out_scores(model, pos, batch=1024):
@@ -252,7 +289,7 @@ def held_out_scores(model, pos, batch=1024):
         for start in range(0, len(pos), batch):
             rows = np.arange(start, min(len(pos), start + batch))
             t = selfplay_tensors(pos, rows)
-            p, v, _, hits = batch_losses(model, t)
+            p, v, _, _, hits = batch_losses(model, t)
             full = float(t["policy_weight"].sum())
             sums += (float(p) * full, float(v) * len(rows), float(hits), full)
     model.train()
@@ -283,8 +320,11 @@ def planned_steps(args, positions):
 def train(args):
     torch.manual_seed(args.seed)
     model = load_start(args.init).to(memory_format=torch.channels_last)
-    train_games, held_games = split_games(data.expand_paths(args.selfplay), args.held_out)
-    positions = selfplay.Positions(train_games, prune_visits=args.prune_visits)
+    label_paths = data.expand_paths(args.labels) if args.labels else []
+    train_games, held_games, train_labels = split_games(data.expand_paths(args.selfplay),
+                                                        args.held_out, label_paths)
+    positions = selfplay.Positions(train_games, prune_visits=args.prune_visits,
+                                   labels=train_labels)
     held = selfplay.Positions(held_games, prune_visits=args.prune_visits)
     teacher = data.load_records(data.expand_paths(args.teacher)) if args.teacher_share else None
     openings = (data.load_records(data.expand_paths(args.openings)) if args.openings_share
@@ -292,6 +332,11 @@ def train(args):
     print(f"{len(train_games)} games, {len(positions)} positions ({int(positions.full.sum())} "
           f"with visits) for training; {len(held)} held out; network {model.net.arch}",
           file=sys.stderr)
+    if train_labels is not None:
+        kinds = np.bincount(positions.label_kind, minlength=5)
+        print(f"labels: win {kinds[labels.WIN]}, defend {kinds[labels.DEFEND]}, "
+              f"lost {kinds[labels.LOST]}, no VCF {kinds[labels.NONE]}, "
+              f"unknown {kinds[labels.UNKNOWN]}", file=sys.stderr)
     if len(positions) == 0:
         raise ValueError("no self-play positions to train on")
     os.makedirs(args.out, exist_ok=True)
@@ -303,8 +348,8 @@ def train(args):
     optimizer = torch.optim.Adam(model.parameters(), lr=args.lr)
     start = time.monotonic()
     initial = held_out_scores(model, held)
-    write_metrics(metrics, score_row(0, [float("nan")] * 5, initial, 0.0))
-    sums, count = np.zeros(5), 0
+    write_metrics(metrics, score_row(0, [float("nan")] * 6, initial, 0.0))
+    sums, count = np.zeros(6), 0
     bar = ProgressBar()
     planned = planned_steps(args, len(positions))
     steps = planned
@@ -312,21 +357,21 @@ def train(args):
         if args.minutes is not None and time.monotonic() - start > args.minutes * 60:
             steps = step - 1
             break
-        p, v, r, _ = batch_losses(model, batches.next(args.batch))
+        p, v, r, t, _ = batch_losses(model, batches.next(args.batch))
         l2 = args.l2 * model.l2_penalty()
-        loss = p + v + args.reply_weight * r + l2
+        loss = p + v + args.reply_weight * r + args.label_weight * t + l2
         if not torch.isfinite(loss):
             raise FloatingPointError(f"the loss became {float(loss)} at step {step}")
         optimizer.zero_grad(set_to_none=True)
         loss.backward()
         optimizer.step()
-        sums += (float(loss), float(p), float(v), float(r), float(l2))
+        sums += (float(loss), float(p), float(v), float(r), float(t), float(l2))
         count += 1
         if step % args.eval_every == 0 or step == planned:
             scores = held_out_scores(model, held)
             write_metrics(metrics, score_row(step, sums / count, scores,
                                              time.monotonic() - start))
-            sums, count = np.zeros(5), 0
+            sums, count = np.zeros(6), 0
         spent = time.monotonic() - start
         done = step / planned
         if args.minutes is not None:
@@ -345,7 +390,7 @@ def train(args):
 def score_row(step, means, scores, elapsed):
     return {"step": step, "train_loss": f"{means[0]:.6f}", "train_policy_loss": f"{means[1]:.6f}",
             "train_value_loss": f"{means[2]:.6f}", "train_reply_loss": f"{means[3]:.6f}",
-            "l2_loss": f"{means[4]:.6f}", "val_policy_loss": f"{scores[0]:.6f}",
+            "train_tactics_loss": f"{means[4]:.6f}", "l2_loss": f"{means[5]:.6f}", "val_policy_loss": f"{scores[0]:.6f}",
             "val_value_loss": f"{scores[1]:.6f}", "val_top1": f"{scores[2]:.6f}",
             "elapsed_s": f"{elapsed:.1f}"}
 

@@ -96,9 +96,14 @@ class Positions:
 
     Visit counts up to `prune_visits` are left out of the targets when a
     larger count exists: the search visits every untried move once when all
-    tried ones look worse than an even game, which says nothing of them."""
+    tried ones look worse than an even game, which says nothing of them.
 
-    def __init__(self, games, prune_visits=0):
+    With `labels` (one array of the solver's labels per game, a label per
+    searched move; see labels.py) the rows also get label_kind (R,) uint8
+    and label_targets (R, 50) uint8, the packed target cells; without them
+    every row is of kind NONE."""
+
+    def __init__(self, games, prune_visits=0, labels=None):
         boards, results, full, targets, target_row = [], [], [], [], []
         moves, replies, values, game_of = [], [], [], []
         for g, game in enumerate(games):
@@ -135,6 +140,21 @@ class Positions:
         self.replies = np.array(replies, np.int64)
         self.values = np.array(values, np.float32)
         self.game = np.array(game_of, np.int64)
+        self.label_kind = np.zeros(len(self.results), np.uint8)
+        self.label_targets = np.zeros((len(self.results), 50), np.uint8)
+        if labels is not None:
+            if len(labels) != len(games) or any(len(lab) != len(g.full)
+                                                for lab, g in zip(labels, games)):
+                raise ValueError("the labels do not match the games' searched moves")
+            if len(self.results):
+                joined = np.concatenate(labels)
+                bits = np.unpackbits(joined["targets"], axis=1, bitorder="little")[:, :CELLS]
+                if (bits.astype(bool) & (self.boards != 0)).any():
+                    raise ValueError("a label target is an occupied cell")
+                if (np.isin(joined["kind"], (1, 2)) & (bits.sum(axis=1) == 0)).any():
+                    raise ValueError("a win or defend label without a target")
+                self.label_kind = joined["kind"].copy()
+                self.label_targets = np.ascontiguousarray(joined["targets"])
 
     def __len__(self):
         return len(self.results)

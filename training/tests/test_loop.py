@@ -11,13 +11,15 @@ import unittest
 import numpy as np
 
 import support
-from quoribo import data, loop, selfplay, weights
+from quoribo import data, labels, loop, selfplay, weights
+from test_reinforce import write_selfplay
 
 
 def tool_dir():
     eval_tool = support.eval_tool()
     folder = os.path.dirname(eval_tool) if eval_tool else ""
-    needed = ("quoribo-selfplay", "quoribo-match", "pbrain-quoribo", "quoribo-teachergen")
+    needed = ("quoribo-selfplay", "quoribo-match", "pbrain-quoribo", "quoribo-teachergen",
+              "quoribo-label")
     return folder if folder and all(os.path.isfile(os.path.join(folder, t)) for t in needed) else None
 
 
@@ -86,6 +88,32 @@ class RoundGamesTest(unittest.TestCase):
         self.assertFalse(os.path.exists(files[0] + ".games"))
         self.loop.cfg["opening_games"] = 0
         self.assertEqual(self.loop.openings(), [])
+
+    def test_labels_see_each_position_from_its_side_to_move(self):
+        # X builds three in row 9 in the opening; O to move faces a VCF
+        # (defend), X makes an open four (win), O cannot hold both ends
+        # (lost), X makes five (win).
+        cell = lambda row, col: row * 20 + col  # noqa: E731
+        moves = [cell(9, 5), cell(0, 0), cell(9, 6), cell(0, 2), cell(9, 7),
+                 cell(0, 4), cell(9, 8), cell(9, 9), cell(9, 4)]
+        games = os.path.join(self.root, "round-001.bin")
+        write_selfplay(games, [(5, 1, moves, [(False, 0.5, [])] * 4)])
+        log = games.replace(".bin", ".labels.log")
+
+        def labelling_runs():
+            with open(log) as src:
+                return src.read().count("positions:")
+        with contextlib.redirect_stdout(io.StringIO()):
+            path = self.loop.label_games(games)
+            self.assertEqual(labelling_runs(), 1)
+            self.assertEqual(self.loop.label_games(games), path)  # kept, not made again
+        self.assertEqual(labelling_runs(), 1)
+        (per_game,) = labels.load_selfplay_labels(path, selfplay.read_games(games))
+        self.assertEqual(per_game["kind"].tolist(),
+                         [labels.DEFEND, labels.WIN, labels.LOST, labels.WIN])
+        targets = np.unpackbits(per_game["targets"], axis=1, bitorder="little")
+        self.assertTrue(targets[0, cell(9, 4)] and targets[0, cell(9, 8)])
+        self.assertEqual(np.flatnonzero(targets[3]).tolist(), [cell(9, 4)])
 
 
 if __name__ == "__main__":

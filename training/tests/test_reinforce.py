@@ -13,7 +13,7 @@ import numpy as np
 import torch
 
 import support
-from quoribo import reinforce, selfplay, weights
+from quoribo import labels, reinforce, selfplay, weights
 from test_equivalence import engine_outputs, test_positions, torch_outputs
 
 
@@ -132,6 +132,44 @@ class ReinforceTest(unittest.TestCase):
         self.assertLess(expected, 1000)
         self.assertEqual(summary["steps"], expected)
         self.assertEqual(int(rows[-1]["step"]), expected)
+
+    def test_labels_set_exact_values_and_target_sets(self):
+        # Every searched move labelled in turn win, defend, lost, none; the
+        # targets are the empty cells of the central 2 x 2 (win) or 4 x 4
+        # (defend) square, which every symmetry keeps in place.
+        games = selfplay.read_games(self.games)
+        rows = np.zeros(sum(len(g.full) for g in games), dtype=labels.LABEL)
+        rows["kind"] = np.resize([labels.WIN, labels.DEFEND, labels.LOST, labels.NONE], len(rows))
+        pos = selfplay.Positions(games)
+        ring = np.abs(np.array(np.divmod(np.arange(400), 20)) - 9.5).max(axis=0)
+        for i in range(len(rows)):
+            bits = np.zeros(400, np.uint8)
+            width = {labels.WIN: 1, labels.DEFEND: 2}.get(int(rows["kind"][i]), 0)
+            bits[(ring < width) & (pos.boards[i] == 0)] = 1
+            if width and bits.sum() == 0:
+                rows["kind"][i] = labels.NONE
+            rows["targets"][i] = np.packbits(bits, bitorder="little")
+            rows["count"][i] = bits.sum()
+        path = os.path.join(self.dir, "games.labels")
+        rows.tofile(path)
+
+        labelled = selfplay.Positions(games, labels=labels.load_selfplay_labels(path, games))
+        t = reinforce.selfplay_tensors(labelled, np.arange(8), fast_value_weight=0.0)
+        self.assertEqual(t["result"][[0, 2, 4, 6]].tolist(), [1.0, 0.0, 1.0, 0.0])
+        self.assertEqual(t["result"][[3, 7]].tolist(), pos.results[[3, 7]].tolist())
+        self.assertTrue((t["value_weight"][[0, 2, 4, 6]] == 1).all())  # exact, fast or not
+        self.assertEqual(t["tactics_weight"].tolist(), [1, 1, 0, 0] * 2)
+        self.assertEqual(t["tactics"].sum(1).tolist(), rows["count"][:8].tolist())
+        with self.assertRaises(ValueError):
+            labels.load_selfplay_labels(path, games[:-1])
+
+        metrics = self.train("labelled", 40, "--labels", path, "--label-weight", "2")
+        self.assertLess(float(metrics[-1]["train_tactics_loss"]),
+                        0.7 * float(metrics[1]["train_tactics_loss"]))
+        self.assertEqual(float(self.train("plain", 5)[-1]["train_tactics_loss"]), 0.0)
+        self.assertEqual(quiet(reinforce.main, ["--init", self.init, "--selfplay", self.games,
+                                                self.games, "--labels", path,
+                                                "--out", os.path.join(self.dir, "x")]), 1)
 
     @unittest.skipUnless(support.eval_tool(), support.missing_tool_message())
     def test_export_after_training_with_the_helper_head_plays_as_trained(self):
