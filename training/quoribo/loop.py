@@ -229,6 +229,8 @@ class Loop:
             command += ["--teacher", self.paths.teacher, "--teacher-share", str(share)]
         if c.get("max_passes"):
             command += ["--max-passes", str(c["max_passes"])]
+        if c.get("search_value_mix"):
+            command += ["--search-value-mix", str(c["search_value_mix"])]
         if c.get("labels"):
             command += ["--labels", *[self.label_games(p) for p in window],
                         "--label-weight", str(c.get("label_weight", 1.0))]

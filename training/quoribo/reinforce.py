@@ -99,6 +99,9 @@ def parse_args(argv):
                    help="weight of the opponent's-reply helper head")
     p.add_argument("--fast-value-weight", type=float, default=1.0,
                    help="value-loss weight of the fast-search positions")
+    p.add_argument("--search-value-mix", type=float, default=0.0,
+                   help="share of the search's root winning rate in the value target "
+                        "(the rest is the game's result)")
     p.add_argument("--prune-visits", type=int, default=1,
                    help="visit counts up to this are dropped from the policy targets")
     p.add_argument("--held-out", type=float, default=0.05,
@@ -120,6 +123,8 @@ def parse_args(argv):
         p.error("--steps, --batch and --eval-every must be positive")
     if args.max_passes is not None and args.max_passes <= 0:
         p.error("--max-passes must be positive")
+    if not 0 <= args.search_value_mix <= 1:
+        p.error("--search-value-mix must be in [0, 1]")
     if not 0 < args.held_out < 1:
         p.error("--held-out must be in (0, 1)")
     return args
@@ -164,13 +169,14 @@ class Batches:
     fall with the teacher's); one random symmetry per position."""
 
     def __init__(self, positions, teacher, teacher_share, fast_value_weight, seed,
-                 openings=None, openings_share=0.0):
+                 openings=None, openings_share=0.0, search_value_mix=0.0):
         self.pos = positions
         self.teacher = teacher
         self.teacher_share = teacher_share if teacher is not None else 0.0
         self.openings = openings
         self.openings_share = openings_share if openings is not None else 0.0
         self.fast_value_weight = fast_value_weight
+        self.search_value_mix = search_value_mix
         self.rng = np.random.default_rng(seed)
         self.gather, self.scatter = data.symmetry_tables()
 
@@ -186,7 +192,7 @@ class Batches:
         return self.augment(batch)
 
     def selfplay_part(self, rows):
-        return selfplay_tensors(self.pos, rows, self.fast_value_weight)
+        return selfplay_tensors(self.pos, rows, self.fast_value_weight, self.search_value_mix)
 
     def augment(self, batch):
         t = torch.from_numpy(self.rng.integers(0, 8, len(batch["result"])))
@@ -216,7 +222,10 @@ def record_tensors(rec):
             "tactics_weight": torch.zeros(count)}
 
 
-def selfplay_tensors(pos, rows, fast_value_weight=1.0):
+def selfplay_tensors(pos, rows, fast_value_weight=1.0, search_value_mix=0.0):
+    """Training tensors of self-play positions. The value target is the game's
+    result, mixed with the search's own root winning rate at
+    `search_value_mix`, and the solver's exact value where it has one."""
     rows = np.asarray(rows)
     count = len(rows)
     target = np.zeros((count, data.CELLS), np.float32)
@@ -226,7 +235,8 @@ def selfplay_tensors(pos, rows, fast_value_weight=1.0):
     full = pos.full[rows]
     reply = pos.replies[rows]
     kind = pos.label_kind[rows]
-    result = pos.results[rows].copy()
+    result = ((1 - search_value_mix) * pos.results[rows]
+              + search_value_mix * pos.values[rows]).astype(np.float32)
     result[kind == labels.WIN] = 1.0
     result[kind == labels.LOST] = 0.0
     exact = (kind == labels.WIN) | (kind == labels.LOST)
@@ -344,7 +354,7 @@ def train(args):
     if os.path.exists(metrics):
         os.remove(metrics)
     batches = Batches(positions, teacher, args.teacher_share, args.fast_value_weight, args.seed,
-                      openings, args.openings_share)
+                      openings, args.openings_share, args.search_value_mix)
     optimizer = torch.optim.Adam(model.parameters(), lr=args.lr)
     start = time.monotonic()
     initial = held_out_scores(model, held)

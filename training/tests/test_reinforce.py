@@ -160,6 +160,10 @@ class ReinforceTest(unittest.TestCase):
         self.assertTrue((t["value_weight"][[0, 2, 4, 6]] == 1).all())  # exact, fast or not
         self.assertEqual(t["tactics_weight"].tolist(), [1, 1, 0, 0] * 2)
         self.assertEqual(t["tactics"].sum(1).tolist(), rows["count"][:8].tolist())
+        mixed = reinforce.selfplay_tensors(labelled, np.arange(8), search_value_mix=0.25)
+        self.assertAlmostEqual(float(mixed["result"][3]),
+                               0.75 * pos.results[3] + 0.25 * pos.values[3], places=6)
+        self.assertEqual(mixed["result"][[0, 2]].tolist(), [1.0, 0.0])  # exact values stay
         with self.assertRaises(ValueError):
             labels.load_selfplay_labels(path, games[:-1])
 
