@@ -9,7 +9,9 @@ Each round:
    `window_rounds` rounds' games (with `labels`, every searched position
    labelled by the solver's exact tactics first: quoribo-label --selfplay,
    at most `label_nodes` nodes a search, the label loss weighted
-   `label_weight`), with teacher records mixed in at a share
+   `label_weight`; with `search_value_mix`, the value target mixes the
+   search's root winning rate into the game's result), with teacher records
+   mixed in at a share
    that falls by `teacher_share_drop` a round (quoribo.reinforce), and the
    teacher's first moves from an empty board (`opening_games` games, positions
    of at most `opening_max_stones` stones) at a share of their own,
