@@ -63,17 +63,24 @@ def load_selfplay_labels(path, games):
     return np.split(labels, np.cumsum(counts)[:-1]) if counts else []
 
 
+def check_targets(labels, cells):
+    """Raises ValueError unless every win and defend label has a target and
+    no target is a taken cell of its position (`cells`, (R, 400))."""
+    kind = labels["kind"]
+    if ((kind == WIN) | (kind == DEFEND))[labels["count"] == 0].any():
+        raise ValueError("a win or defend label without a target")
+    targets_on_occupied = np.unpackbits(labels["targets"], axis=1, bitorder="little")[
+        :, :data.CELLS].astype(bool) & (cells != 0)
+    if targets_on_occupied.any():
+        raise ValueError("a label target is an occupied cell")
+
+
 def apply(dataset, records, labels):
     """Puts the labels' targets into a data.Dataset of `records` (same
     order): value targets of wins and lost positions, the winning move as
     the move, and the refutation sets as packed target rows."""
     kind = labels["kind"]
-    if ((kind == WIN) | (kind == DEFEND))[labels["count"] == 0].any():
-        raise ValueError("a win or defend label without a target")
-    targets_on_occupied = np.unpackbits(labels["targets"], axis=1, bitorder="little")[
-        :, :data.CELLS].astype(bool) & (records["cells"] != 0)
-    if targets_on_occupied.any():
-        raise ValueError("a label target is an occupied cell")
+    check_targets(labels, records["cells"])
     values = dataset.values.numpy().copy()
     values[kind == WIN] = 1.0
     values[kind == LOST] = 0.0
@@ -104,11 +111,16 @@ def augment(augmenter, boards, moves, mask, generator):
     return boards, moves, mask
 
 
-def set_policy_loss(masked_logits, mask):
-    """Mean of -log(probability of the target set), logits already -inf on
-    occupied cells."""
+def set_policy_losses(masked_logits, mask):
+    """-log(probability of the target set) of each row, logits already -inf
+    on occupied cells."""
     inside = masked_logits.masked_fill(~mask, float("-inf"))
-    return (torch.logsumexp(masked_logits, 1) - torch.logsumexp(inside, 1)).mean()
+    return torch.logsumexp(masked_logits, 1) - torch.logsumexp(inside, 1)
+
+
+def set_policy_loss(masked_logits, mask):
+    """The mean of set_policy_losses."""
+    return set_policy_losses(masked_logits, mask).mean()
 
 
 def _evaluate(argv):

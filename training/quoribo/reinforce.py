@@ -281,8 +281,7 @@ def batch_losses(model, batch):
     # -log of the probability of the target set; rows without one get a set
     # of every empty cell, whose loss is zero, so no -inf reaches the mean.
     tactic_set = torch.where(batch["tactics_weight"].unsqueeze(1) > 0, batch["tactics"], ~occupied)
-    tactics = torch.logsumexp(masked, 1) - torch.logsumexp(
-        masked.masked_fill(~tactic_set, float("-inf")), 1)
+    tactics = labels.set_policy_losses(masked, tactic_set)
     return (weighted_mean(policy, batch["policy_weight"]),
             weighted_mean(value, batch["value_weight"]),
             weighted_mean(reply, batch["reply_weight"]),
@@ -400,7 +399,8 @@ def train(args):
 def score_row(step, means, scores, elapsed):
     return {"step": step, "train_loss": f"{means[0]:.6f}", "train_policy_loss": f"{means[1]:.6f}",
             "train_value_loss": f"{means[2]:.6f}", "train_reply_loss": f"{means[3]:.6f}",
-            "train_tactics_loss": f"{means[4]:.6f}", "l2_loss": f"{means[5]:.6f}", "val_policy_loss": f"{scores[0]:.6f}",
+            "train_tactics_loss": f"{means[4]:.6f}", "l2_loss": f"{means[5]:.6f}",
+            "val_policy_loss": f"{scores[0]:.6f}",
             "val_value_loss": f"{scores[1]:.6f}", "val_top1": f"{scores[2]:.6f}",
             "elapsed_s": f"{elapsed:.1f}"}
 

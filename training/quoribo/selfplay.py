@@ -11,6 +11,7 @@ import struct
 import numpy as np
 
 from .data import BOARD_SIZE, CELLS
+from .labels import check_targets
 
 MAGIC = b"QSP1"
 VERSION = 1
@@ -148,11 +149,7 @@ class Positions:
                 raise ValueError("the labels do not match the games' searched moves")
             if len(self.results):
                 joined = np.concatenate(labels)
-                bits = np.unpackbits(joined["targets"], axis=1, bitorder="little")[:, :CELLS]
-                if (bits.astype(bool) & (self.boards != 0)).any():
-                    raise ValueError("a label target is an occupied cell")
-                if (np.isin(joined["kind"], (1, 2)) & (bits.sum(axis=1) == 0)).any():
-                    raise ValueError("a win or defend label without a target")
+                check_targets(joined, self.boards)
                 self.label_kind = joined["kind"].copy()
                 self.label_targets = np.ascontiguousarray(joined["targets"])
 
